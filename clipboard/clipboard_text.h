@@ -1,0 +1,35 @@
+// The clipboard's plain text, as the run sees it: read it, empty the
+// clipboard, write text to it. One backend per platform implements this; the
+// run only ever talks to this interface, which is also where tests put a fake
+// that fails at a chosen step.
+#ifndef QUILLMORE_CLIPBOARD_CLIPBOARD_TEXT_H_
+#define QUILLMORE_CLIPBOARD_CLIPBOARD_TEXT_H_
+
+#include <string>
+#include <string_view>
+
+namespace quillmore {
+
+// Unit is the platform's text code unit: char (UTF-8 bytes) on Linux
+// desktops, char16_t (UTF-16) on Windows. Texts are never converted between
+// the two; each backend hands over its clipboard's units as they are.
+template <typename Unit>
+class ClipboardText {
+ public:
+  using Text = std::basic_string<Unit>;
+  using TextView = std::basic_string_view<Unit>;
+
+  virtual ~ClipboardText() = default;
+
+  // The clipboard's plain text; an empty text when the clipboard holds none.
+  // Throws Error on failure.
+  virtual Text GetText() = 0;
+  // Empties the clipboard of every format it holds. Throws Error on failure.
+  virtual void Clear() = 0;
+  // Places text on the clipboard as plain text. Throws Error on failure.
+  virtual void SetText(TextView text) = 0;
+};
+
+}  // namespace quillmore
+
+#endif  // QUILLMORE_CLIPBOARD_CLIPBOARD_TEXT_H_

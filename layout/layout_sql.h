@@ -1,0 +1,83 @@
+// The SQL layout: five fixed pattern-replacement rules applied in order, each
+// to the whole output of the one before, through one engine whose settings
+// carry over from rule to rule.
+#ifndef QUILLMORE_LAYOUT_LAYOUT_SQL_H_
+#define QUILLMORE_LAYOUT_LAYOUT_SQL_H_
+
+#include <array>
+#include <string>
+#include <string_view>
+
+#include "layout/pattern_engine.h"
+#include "run/error.h"
+
+namespace quillmore {
+
+struct LayoutRule {
+  // Pattern and replacement are ASCII; they are widened to the text's code
+  // unit when the rule is applied. In the replacement, "$1" is group 1.
+  std::string_view pattern;
+  // True: IgnoreCase is set to true before the rule. False: it is left as
+  // the previous rule left it (initially false), never reset.
+  bool set_ignore_case;
+  std::string_view replacement;
+};
+
+// Line breaks are CR LF. The indentations line keywords up in columns:
+// two spaces and AND, three spaces and OR are as wide as WHERE and ORDER;
+// two spaces and FROM as wide as SELECT; seven spaces as SELECT and a space.
+inline constexpr std::array<LayoutRule, 5> kLayoutRules = {{
+    // Flatten: every run of line breaks and spaces becomes one space.
+    {"[\\r\\n ]+", false, " "},
+    // A line break after every comma.
+    {"(,)", false, "$1\r\n       "},
+    // WHERE and ORDER start their own line.
+    {" ((where)|(order))", true, "\r\n$1"},
+    // AND and FROM start a line, indented by two.
+    {" ((and)|(from))", true, "\r\n  $1"},
+    // OR starts a line, indented by three.
+    {" (or)", true, "\r\n   $1"},
+}};
+
+template <typename Unit>
+std::basic_string<Unit> WidenAscii(std::string_view ascii) {
+  return std::basic_string<Unit>(ascii.begin(), ascii.end());
+}
+
+// Applies one rule to text through engine, in the engine's calling order:
+// Pattern, Global, IgnoreCase (when the rule sets it), Replace. Throws Error
+// on the first failing status.
+template <typename Unit, typename Engine>
+std::basic_string<Unit> ApplyLayoutRule(Engine& engine, const LayoutRule& rule,
+                                        std::basic_string_view<Unit> text) {
+  constexpr const char* kInterface = "PatternEngine";
+  Check(engine.Pattern(WidenAscii<Unit>(rule.pattern)), kInterface, "Pattern");
+  Check(engine.Global(true), kInterface, "Global");
+  if (rule.set_ignore_case) {
+    Check(engine.IgnoreCase(true), kInterface, "IgnoreCase");
+  }
+  std::basic_string<Unit> result;
+  Check(engine.Replace(text, WidenAscii<Unit>(rule.replacement), &result),
+        kInterface, "Replace");
+  return result;
+}
+
+// Lays out source by all five rules. Has no failure of its own; an engine
+// failure is thrown as it is and no later rule runs.
+template <typename Unit, typename Engine>
+std::basic_string<Unit> LayoutSql(Engine& engine,
+                                  std::basic_string_view<Unit> source) {
+  std::basic_string<Unit> current;
+  std::basic_string_view<Unit> input = source;
+  for (const LayoutRule& rule : kLayoutRules) {
+    // Assigning releases the previous rule's output as soon as the next one
+    // exists, so at most two intermediate texts are alive at once.
+    current = ApplyLayoutRule<Unit>(engine, rule, input);
+    input = current;
+  }
+  return current;
+}
+
+}  // namespace quillmore
+
+#endif  // QUILLMORE_LAYOUT_LAYOUT_SQL_H_
