@@ -1,14 +1,10 @@
-# The X11 backend: the CLIPBOARD selection through xcb.
-find_package(PkgConfig QUIET)
-if(PkgConfig_FOUND)
-  pkg_check_modules(XCB REQUIRED IMPORTED_TARGET xcb)
-  set(quillmore_xcb PkgConfig::XCB)
-else()
-  find_library(quillmore_xcb xcb REQUIRED)
-endif()
+# The X11 backend: the CLIPBOARD selection through xcb. The imported xcb
+# target is global so that the tests' own X11 peer links the same library.
+find_package(PkgConfig REQUIRED)
+pkg_check_modules(XCB REQUIRED IMPORTED_TARGET GLOBAL xcb)
 
 add_library(quillmore_clipboard STATIC x11_clipboard_text.cc)
 target_link_libraries(quillmore_clipboard PUBLIC quillmore_clipboard_api
-                                          PRIVATE ${quillmore_xcb})
+                                          PRIVATE PkgConfig::XCB)
 set(QUILLMORE_TEXT_UNIT char)
 set(QUILLMORE_TEXT_UNIT char PARENT_SCOPE)

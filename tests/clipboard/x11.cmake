@@ -1,0 +1,22 @@
+# The X11 backend and the quillmore program against a real X server: each
+# test starts its own Xvfb and talks to xclip, xsel and x11_peer.
+find_program(QUILLMORE_XVFB Xvfb REQUIRED)
+find_program(QUILLMORE_XCLIP xclip REQUIRED)
+find_program(QUILLMORE_XSEL xsel REQUIRED)
+
+# A small clipboard program of the suite's own, for the owners and the
+# clipboard manager that xclip and xsel cannot play.
+add_executable(x11_peer x11_peer.cc)
+target_link_libraries(x11_peer PRIVATE PkgConfig::XCB)
+
+add_executable(x11_clipboard_test x11_clipboard_test.cc x11_harness.cc)
+target_link_libraries(x11_clipboard_test PRIVATE quillmore_layout
+                                                 ${QUILLMORE_GTEST})
+target_include_directories(x11_clipboard_test PRIVATE ${PROJECT_SOURCE_DIR})
+target_compile_definitions(
+  x11_clipboard_test
+  PRIVATE QUILLMORE_BINARY="$<TARGET_FILE:quillmore>"
+          X11_PEER_BINARY="$<TARGET_FILE:x11_peer>"
+          TEST_TEMP_DIR="${CMAKE_CURRENT_BINARY_DIR}")
+add_dependencies(x11_clipboard_test quillmore x11_peer)
+gtest_discover_tests(x11_clipboard_test PROPERTIES LABELS x11 TIMEOUT 60)
