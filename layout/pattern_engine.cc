@@ -125,7 +125,7 @@ class Parser {
   U<Unit> Peek() const { return static_cast<U<Unit>>(pattern_[pos_]); }
   bool AtEnd() const { return pos_ >= pattern_.size(); }
 
-  int Fail(const char* what) {
+  int Fail(const std::string& what) {
     error_ = Failure(status::kInvalidArg, std::string("unsupported pattern: ") +
                                               what + " at position " +
                                               std::to_string(pos_));
@@ -216,7 +216,8 @@ class Parser {
       case '^':
       case '$':
       case ']':
-        return Fail("this metacharacter is not supported");
+        return Fail(std::string("the metacharacter '") + static_cast<char>(c) +
+                    "' is not supported");
       default:
         ++pos_;
         return AddSet({c});
