@@ -280,8 +280,8 @@ TEST(LayoutSqlProperties, HoldOnRealAndGeneratedSql) {
 
   PatternEngine<char> engine;
   for (const std::string& text : texts) {
-    const std::string flat =
-        ApplyLayoutRule<char>(engine, kLayoutRules[0], text);
+    std::string flat;
+    ApplyLayoutRule<char>(engine, kLayoutRules[0], text, &flat);
     // The first rule leaves no line break and no two spaces in a row.
     ASSERT_EQ(flat.find_first_of("\r\n"), std::string::npos);
     ASSERT_EQ(flat.find("  "), std::string::npos);

@@ -213,6 +213,25 @@ TEST(PatternEngineUnits, UnitsOutsideMatchesPassThroughUnchanged) {
   EXPECT_EQ(wide_out, u"\u00c9_");
 }
 
+TEST(PatternEngineResult, ReusesOrReplacesWhateverTheResultHeld) {
+  PatternEngine<char> engine;
+  ASSERT_TRUE(engine.Pattern(",").ok());
+  ASSERT_TRUE(engine.Global(true).ok());
+  // A result that held a longer text, a shorter one, or the source itself.
+  std::string out(1000, 'x');
+  ASSERT_TRUE(engine.Replace("a,b", ";;", &out).ok());
+  EXPECT_EQ(out, "a;;b");
+  out = "z";
+  ASSERT_TRUE(engine.Replace("a,b,c", "", &out).ok());
+  EXPECT_EQ(out, "abc");
+  std::string text = "1,2,3,4,5,6,7,8,9,0,1,2,3,4,5,6,7,8";
+  text.reserve(1000);
+  ASSERT_TRUE(engine.Replace(text, "", &text).ok());
+  EXPECT_EQ(text, "123456789012345678");
+  ASSERT_TRUE(engine.Replace(std::string_view(text).substr(2, 3), "", &text).ok());
+  EXPECT_EQ(text, "345");
+}
+
 // ---------------------------------------------------------------------------
 // An independent engine as oracle: std::regex (ECMAScript), which backtracks,
 // on short generated texts and patterns of the supported syntax.
