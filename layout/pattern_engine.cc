@@ -19,7 +19,6 @@ namespace quillmore {
 namespace pattern_internal {
 namespace {
 
-constexpr const char* kInterface = "PatternEngine";
 // Parentheses nested deeper than this are refused, which bounds the
 // recursion of parsing and compiling by a constant.
 constexpr int kMaxNesting = 64;

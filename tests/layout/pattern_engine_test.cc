@@ -3,10 +3,11 @@
 // patterns and texts, and inputs far larger than any clipboard.
 #include "layout/pattern_engine.h"
 
+#include "tests/layout/regex_oracle.h"
+
 #include <gtest/gtest.h>
 
 #include <random>
-#include <regex>
 #include <string>
 #include <vector>
 
@@ -297,36 +298,6 @@ class Generator {
 
   std::mt19937 rng_;
 };
-
-// What the engine must produce, computed by std::regex. The oracle works in
-// CharT (char, or wchar_t holding UTF-16 units one to one).
-template <typename CharT>
-std::basic_string<CharT> OracleReplace(const std::basic_string<CharT>& pattern,
-                                       bool ignore_case, bool global,
-                                       const std::basic_string<CharT>& source,
-                                       const std::basic_string<CharT>& tmpl) {
-  auto flags = std::regex_constants::ECMAScript;
-  if (ignore_case) flags |= std::regex_constants::icase;
-  const std::basic_regex<CharT> re(pattern, flags);
-  std::basic_string<CharT> out;
-  auto at = source.cbegin();
-  std::match_results<typename std::basic_string<CharT>::const_iterator> m;
-  while (std::regex_search(at, source.cend(), m, re)) {
-    out.append(at, m[0].first);
-    for (std::size_t i = 0; i < tmpl.size(); ++i) {
-      if (tmpl[i] == '$' && i + 1 < tmpl.size() && tmpl[i + 1] == '1') {
-        if (m[1].matched) out.append(m[1].first, m[1].second);
-        ++i;
-      } else {
-        out += tmpl[i];
-      }
-    }
-    at = m[0].second;
-    if (!global) break;
-  }
-  out.append(at, source.cend());
-  return out;
-}
 
 template <typename Unit, typename OracleChar>
 void CompareWithOracle(std::uint32_t seed, Unit high) {

@@ -101,6 +101,8 @@ struct FailureCase {
   const char* report;
 };
 
+void PrintTo(const FailureCase& c, std::ostream* os) { *os << c.name; }
+
 class FormatClipboardFailure : public ::testing::TestWithParam<FailureCase> {};
 
 TEST_P(FormatClipboardFailure, EndsTheRunAndTellsWhatHappened) {
