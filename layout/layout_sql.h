@@ -48,18 +48,17 @@ std::basic_string<Unit> WidenAscii(std::string_view ascii) {
 // Pattern, Global, IgnoreCase (when the rule sets it), Replace. Throws Error
 // on the first failing status.
 template <typename Unit, typename Engine>
-std::basic_string<Unit> ApplyLayoutRule(Engine& engine, const LayoutRule& rule,
-                                        std::basic_string_view<Unit> text) {
+void ApplyLayoutRule(Engine& engine, const LayoutRule& rule,
+                     std::basic_string_view<Unit> text,
+                     std::basic_string<Unit>* result) {
   constexpr const char* kInterface = "PatternEngine";
   Check(engine.Pattern(WidenAscii<Unit>(rule.pattern)), kInterface, "Pattern");
   Check(engine.Global(true), kInterface, "Global");
   if (rule.set_ignore_case) {
     Check(engine.IgnoreCase(true), kInterface, "IgnoreCase");
   }
-  std::basic_string<Unit> result;
-  Check(engine.Replace(text, WidenAscii<Unit>(rule.replacement), &result),
+  Check(engine.Replace(text, WidenAscii<Unit>(rule.replacement), result),
         kInterface, "Replace");
-  return result;
 }
 
 // Lays out source by all five rules. Has no failure of its own; an engine
@@ -67,12 +66,16 @@ std::basic_string<Unit> ApplyLayoutRule(Engine& engine, const LayoutRule& rule,
 template <typename Unit, typename Engine>
 std::basic_string<Unit> LayoutSql(Engine& engine,
                                   std::basic_string_view<Unit> source) {
+  // Two buffers take turns: each rule reads the previous rule's output and
+  // writes over the one before that, which is no longer needed. At most two
+  // intermediate texts exist at once, and from the third rule on their
+  // memory is reused instead of allocated and filled afresh.
   std::basic_string<Unit> current;
+  std::basic_string<Unit> spare;
   std::basic_string_view<Unit> input = source;
   for (const LayoutRule& rule : kLayoutRules) {
-    // Assigning releases the previous rule's output as soon as the next one
-    // exists, so at most two intermediate texts are alive at once.
-    current = ApplyLayoutRule<Unit>(engine, rule, input);
+    ApplyLayoutRule<Unit>(engine, rule, input, &spare);
+    current.swap(spare);
     input = current;
   }
   return current;

@@ -11,11 +11,14 @@
 #include <utility>
 #include <vector>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 namespace quillmore {
 namespace pattern_internal {
 namespace {
 
-constexpr const char* kInterface = "PatternEngine";
 // Parentheses nested deeper than this are refused, which bounds the
 // recursion of parsing and compiling by a constant.
 constexpr int kMaxNesting = 64;
@@ -26,7 +29,7 @@ constexpr std::size_t kMaxLiteralLength = 256;
 // Matches remembered by the counting pass, so the writing pass does not have
 // to find them again. Beyond this the writing pass searches anew, which keeps
 // the engine's own memory bounded whatever the input.
-constexpr std::size_t kRememberedMatches = std::size_t{1} << 16;
+constexpr std::size_t kRememberedMatches = std::size_t{1} << 18;
 constexpr std::size_t kNone = std::numeric_limits<std::size_t>::max();
 
 Status Failure(StatusCode code, std::string cause) {
@@ -125,7 +128,7 @@ class Parser {
   U<Unit> Peek() const { return static_cast<U<Unit>>(pattern_[pos_]); }
   bool AtEnd() const { return pos_ >= pattern_.size(); }
 
-  int Fail(const char* what) {
+  int Fail(const std::string& what) {
     error_ = Failure(status::kInvalidArg, std::string("unsupported pattern: ") +
                                               what + " at position " +
                                               std::to_string(pos_));
@@ -216,7 +219,8 @@ class Parser {
       case '^':
       case '$':
       case ']':
-        return Fail("this metacharacter is not supported");
+        return Fail(std::string("the metacharacter '") + static_cast<char>(c) +
+                    "' is not supported");
       default:
         ++pos_;
         return AddSet({c});
@@ -532,26 +536,79 @@ template <>
 struct VectorOf<2> {
   typedef std::uint16_t type __attribute__((vector_size(16)));
 };
+using ByteVector = VectorOf<1>::type;
 
-// Finds where a match could start, many units at a time. A candidate is a
-// unit of `first` followed by a unit of `second` (or anything); everything
-// else is skipped. Small sets are tested a vector of units at once.
+// One bit per byte of v (whose bytes are all 0x00 or 0xFF), lowest byte
+// first.
+inline unsigned ByteMask(ByteVector v) {
+#if defined(__SSE2__)
+  return static_cast<unsigned>(_mm_movemask_epi8(reinterpret_cast<__m128i>(v)));
+#else
+  // Gathers the top bit of each byte of a little-endian word.
+  std::uint64_t words[2];
+  std::memcpy(words, &v, sizeof words);
+  auto gather = [](std::uint64_t w) {
+    return static_cast<unsigned>(
+        ((w & 0x8080808080808080u) * 0x0002040810204081u) >> 56);
+  };
+  return gather(words[0]) | gather(words[1]) << 8;
+#endif
+}
+
+// Finds where a match could start, sixteen bytes at a time. A candidate is a
+// unit of `first` followed by a unit of `second` (or by anything); there may
+// be two such clauses. Everything else is skipped without being looked at
+// one unit at a time. Sets of up to four units are compared lane-wise; with
+// larger sets the scan falls back to one unit at a time.
 template <typename Unit>
 class CandidateScan {
  public:
-  struct Clause {
-    const UnitSet<Unit>* first;
-    const UnitSet<Unit>* second;  // nullptr: any unit, or the end of text.
-  };
-
   void AddClause(const UnitSet<Unit>* first, const UnitSet<Unit>* second) {
-    clauses_[clause_count_++] = {first, second};
-    vectorized_ = vectorized_ && Splat(*first, &splats_[clause_count_ - 1][0]);
+    Clause& clause = clauses_[clause_count_++];
+    clause.first = first;
+    clause.second = second;
+    vectorized_ = vectorized_ && Splat(*first, &clause.first_splat);
     if (second != nullptr) {
-      vectorized_ =
-          vectorized_ && Splat(*second, &splats_[clause_count_ - 1][1]);
+      vectorized_ = vectorized_ && Splat(*second, &clause.second_splat);
     }
   }
+
+  // The first candidate at or after `from`, or kNone.
+  std::size_t Next(const U<Unit>* s, std::size_t n, std::size_t from) const {
+    std::size_t p = from;
+    if (vectorized_) {
+      const bool second0 = clauses_[0].second != nullptr;
+      if (clause_count_ == 1 && !second0) {
+        p = Scan<1, false, false>(s, n, p);
+      } else if (clause_count_ == 1) {
+        p = Scan<1, true, false>(s, n, p);
+      } else if (!second0 && clauses_[1].second != nullptr) {
+        p = Scan<2, false, true>(s, n, p);
+      } else {
+        p = Scan<2, true, true>(s, n, p);
+      }
+      if (p != kNone && p + kLanes < n) return p;
+      if (p == kNone) p = n > kLanes ? n - kLanes : 0;
+      p = std::max(p, from);
+    }
+    for (; p < n; ++p) {
+      if (Accept(s, n, p)) return p;
+    }
+    return kNone;
+  }
+
+ private:
+  static constexpr std::size_t kLanes = 16 / sizeof(Unit);
+  static constexpr int kSplatWidth = 4;
+  using Vector = typename VectorOf<sizeof(Unit)>::type;
+  using Splats = std::array<Vector, kSplatWidth>;
+
+  struct Clause {
+    const UnitSet<Unit>* first = nullptr;
+    const UnitSet<Unit>* second = nullptr;  // nullptr: anything, or the end.
+    Splats first_splat{};
+    Splats second_splat{};
+  };
 
   bool Accept(const U<Unit>* s, std::size_t n, std::size_t p) const {
     for (int i = 0; i < clause_count_; ++i) {
@@ -564,34 +621,9 @@ class CandidateScan {
     return false;
   }
 
-  // The first candidate at or after `from`, or kNone.
-  std::size_t Next(const U<Unit>* s, std::size_t n, std::size_t from) const {
-    std::size_t p = from;
-    if (vectorized_) {
-      // Each block also reads the unit after it, for the second test.
-      while (p + kLanes < n) {
-        if (BlockMayHold(s + p)) {
-          for (std::size_t i = 0; i < kLanes; ++i) {
-            if (Accept(s, n, p + i)) return p + i;
-          }
-        }
-        p += kLanes;
-      }
-    }
-    for (; p < n; ++p) {
-      if (Accept(s, n, p)) return p;
-    }
-    return kNone;
-  }
-
- private:
-  static constexpr std::size_t kLanes = 16 / sizeof(Unit);
-  static constexpr int kSplatWidth = 4;
-  using Vector = typename VectorOf<sizeof(Unit)>::type;
-
-  // Sets of up to kSplatWidth units are compared lane-wise against each.
-  static bool Splat(const UnitSet<Unit>& set,
-                    std::array<Vector, kSplatWidth>* out) {
+  // A set of up to kSplatWidth units, each repeated across a vector (the
+  // last repeated to fill all kSplatWidth, so the comparison is fixed).
+  static bool Splat(const UnitSet<Unit>& set, Splats* out) {
     const auto& members = set.members();
     if (members.empty() || members.size() > kSplatWidth) return false;
     for (int i = 0; i < kSplatWidth; ++i) {
@@ -607,29 +639,39 @@ class CandidateScan {
     return v;
   }
 
-  static Vector In(Vector v, const std::array<Vector, kSplatWidth>& splat) {
+  static Vector In(Vector v, const Splats& splat) {
     return reinterpret_cast<Vector>((v == splat[0]) | (v == splat[1]) |
                                     (v == splat[2]) | (v == splat[3]));
   }
 
-  bool BlockMayHold(const U<Unit>* at) const {
-    const Vector here = Load(at);
-    const Vector next = Load(at + 1);
-    Vector hits{};
-    for (int i = 0; i < clause_count_; ++i) {
-      Vector clause = In(here, splats_[i][0]);
-      if (clauses_[i].second != nullptr) clause &= In(next, splats_[i][1]);
-      hits |= clause;
+  // Whole blocks only: each block also reads the unit after it. Returns the
+  // first candidate in a block, or kNone when no whole block is left.
+  template <int kClauses, bool kSecond0, bool kSecond1>
+  std::size_t Scan(const U<Unit>* s, std::size_t n, std::size_t p) const {
+    for (; p + kLanes < n; p += kLanes) {
+      const Vector here = Load(s + p);
+      Vector hits = In(here, clauses_[0].first_splat);
+      if constexpr (kSecond0) {
+        hits &= In(Load(s + p + 1), clauses_[0].second_splat);
+      }
+      if constexpr (kClauses == 2) {
+        Vector more = In(here, clauses_[1].first_splat);
+        if constexpr (kSecond1) {
+          more &= In(Load(s + p + 1), clauses_[1].second_splat);
+        }
+        hits |= more;
+      }
+      const unsigned mask = ByteMask(reinterpret_cast<ByteVector>(hits));
+      if (mask != 0) {
+        return p + static_cast<std::size_t>(__builtin_ctz(mask)) / sizeof(Unit);
+      }
     }
-    std::uint64_t words[2];
-    std::memcpy(words, &hits, sizeof words);
-    return (words[0] | words[1]) != 0;
+    return kNone;
   }
 
   std::array<Clause, 2> clauses_{};
   int clause_count_ = 0;
   bool vectorized_ = true;
-  std::array<std::array<std::array<Vector, kSplatWidth>, 2>, 2> splats_{};
 };
 
 // Leftmost-first search over one text with a compiled pattern.
@@ -948,7 +990,17 @@ Status PatternEngine<Unit>::Replace(View source, View replacement,
       }
     }
 
-    Text out;
+    // The result is written in place. A buffer that already has the room
+    // is reused as it is (no allocation, no zero-filling of what is about to
+    // be overwritten); one that is too small is dropped first rather than
+    // grown, since growing would copy its stale contents. A result that
+    // shares memory with the source is built aside and swapped in.
+    const Unit* const result_begin = result->data();
+    const bool aliased = result_begin < source.data() + source.size() &&
+                         source.data() < result_begin + result->capacity();
+    Text aside;
+    Text& out = aliased ? aside : *result;
+    if (out.capacity() < length) Text().swap(out);
     out.resize(length);
     Unit* w = out.data();
     const Unit* s = source.data();
@@ -967,7 +1019,7 @@ Status PatternEngine<Unit>::Replace(View source, View replacement,
       }
     }
     std::copy(s + copied, s + source.size(), w);
-    result->swap(out);
+    if (aliased) result->swap(out);
     return Status::Ok();
   } catch (const std::bad_alloc&) {
     return Failure(status::kOutOfMemory, "not enough memory for the result");

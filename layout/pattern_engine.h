@@ -63,7 +63,8 @@ class PatternEngine {
   // Writes to *result the source with matches replaced by the template, in
   // which "$1" stands for what group 1 matched and every other unit stands
   // for itself. Fails when no pattern is set, or when the template uses $1
-  // and the pattern has no group. *result must not alias source.
+  // and the pattern has no group. *result's buffer is reused when it is
+  // large enough; it may hold the source (the result then replaces it).
   Status Replace(View source, View replacement, Text* result);
 
  private:

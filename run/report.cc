@@ -11,7 +11,7 @@ std::string_view Goal(std::string_view operation) {
   if (operation == "GetText") return "cannot read the clipboard";
   if (operation == "Clear") return "cannot empty the clipboard";
   if (operation == "SetText") return "cannot write the clipboard";
-  if (operation == "Pattern" || operation == "Global" ||
+  if (operation == "Create" || operation == "Pattern" || operation == "Global" ||
       operation == "IgnoreCase" || operation == "Replace") {
     return "cannot lay out the text";
   }

@@ -1,0 +1,44 @@
+// The test oracle for PatternEngine: the same replacement computed by
+// std::regex in ECMAScript mode, a backtracking engine that shares no code
+// with ours. Only for short texts: it recurses as it matches.
+#ifndef QUILLMORE_TESTS_LAYOUT_REGEX_ORACLE_H_
+#define QUILLMORE_TESTS_LAYOUT_REGEX_ORACLE_H_
+
+#include <regex>
+#include <string>
+
+namespace quillmore {
+
+// What the engine must produce, computed by std::regex. The oracle works in
+// CharT (char, or wchar_t holding UTF-16 units one to one).
+template <typename CharT>
+std::basic_string<CharT> OracleReplace(const std::basic_string<CharT>& pattern,
+                                       bool ignore_case, bool global,
+                                       const std::basic_string<CharT>& source,
+                                       const std::basic_string<CharT>& tmpl) {
+  auto flags = std::regex_constants::ECMAScript;
+  if (ignore_case) flags |= std::regex_constants::icase;
+  const std::basic_regex<CharT> re(pattern, flags);
+  std::basic_string<CharT> out;
+  auto at = source.cbegin();
+  std::match_results<typename std::basic_string<CharT>::const_iterator> m;
+  while (std::regex_search(at, source.cend(), m, re)) {
+    out.append(at, m[0].first);
+    for (std::size_t i = 0; i < tmpl.size(); ++i) {
+      if (tmpl[i] == '$' && i + 1 < tmpl.size() && tmpl[i + 1] == '1') {
+        if (m[1].matched) out.append(m[1].first, m[1].second);
+        ++i;
+      } else {
+        out += tmpl[i];
+      }
+    }
+    at = m[0].second;
+    if (!global) break;
+  }
+  out.append(at, source.cend());
+  return out;
+}
+
+}  // namespace quillmore
+
+#endif  // QUILLMORE_TESTS_LAYOUT_REGEX_ORACLE_H_
