@@ -6,6 +6,7 @@
 #include <poll.h>
 #include <signal.h>
 #include <stdlib.h>
+#include <sys/prctl.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -51,6 +52,9 @@ Xvfb::Xvfb() {
   pid_ = fork();
   if (pid_ < 0) Abort("fork");
   if (pid_ == 0) {
+    // A test killed at its timeout must not leave its X server behind (and
+    // with it the clipboard servers that keep serving on it).
+    prctl(PR_SET_PDEATHSIG, SIGTERM);
     close(fds[0]);
     const int devnull = open("/dev/null", O_RDWR);
     dup2(devnull, 0);
