@@ -3,8 +3,7 @@
 find_package(PkgConfig REQUIRED)
 pkg_check_modules(XCB REQUIRED IMPORTED_TARGET GLOBAL xcb)
 
-add_library(quillmore_clipboard STATIC x11_clipboard_text.cc)
-target_link_libraries(quillmore_clipboard PUBLIC quillmore_clipboard_api
-                                          PRIVATE PkgConfig::XCB)
-set(QUILLMORE_TEXT_UNIT char)
-set(QUILLMORE_TEXT_UNIT char PARENT_SCOPE)
+add_library(quillmore_clipboard_x11 STATIC x11_clipboard_text.cc)
+target_link_libraries(quillmore_clipboard_x11
+                      PUBLIC quillmore_clipboard_api
+                      PRIVATE quillmore_clipboard_linux_shared PkgConfig::XCB)

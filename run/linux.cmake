@@ -1,3 +1,3 @@
-# quillmore on Linux desktops: the run on the X11 clipboard.
+# quillmore on Linux desktops: the run on the Wayland or the X11 clipboard.
 add_executable(quillmore main_linux.cc)
 target_link_libraries(quillmore PRIVATE quillmore_run quillmore_clipboard)
