@@ -3,6 +3,7 @@
 // the other programs on the desktop. The program under test is the built
 // quillmore executable, run exactly as a hotkey would start it.
 #include <signal.h>
+#include <stdlib.h>
 
 #include <algorithm>
 #include <fstream>
@@ -50,6 +51,9 @@ std::string WriteTemp(const std::string& name, const std::string& data) {
 class X11Test : public ::testing::Test {
  protected:
   void SetUp() override {
+    // On a Wayland desktop quillmore would use the compositor's clipboard;
+    // these tests are about the X11 one.
+    unsetenv("WAYLAND_DISPLAY");
     // Every test gets its own tag, so the server a run leaves behind can be
     // told apart from those of tests running alongside.
     tag_ = "QUILLMORE_TEST_TAG=" + std::to_string(getpid()) + "-" +
