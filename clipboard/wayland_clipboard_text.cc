@@ -238,8 +238,11 @@ enum class Wake { kStop, kTimeout, kFd, kBroken };
 class Connection {
  public:
   // Connects to the compositor named by WAYLAND_DISPLAY and learns what it
-  // offers. Null, with *why_not, if there is none to use.
-  static std::unique_ptr<Connection> Open(std::string* why_not);
+  // offers. Null, with *why_not, if there is none to use. Where another
+  // connection has learnt that already, known saves the round trip: the
+  // names of globals are the compositor's, the same for every client.
+  static std::unique_ptr<Connection> Open(std::string* why_not,
+                                          const Globals* known = nullptr);
 
   Connection(const Connection&) = delete;
   Connection& operator=(const Connection&) = delete;
@@ -307,7 +310,8 @@ void Connection::OnGlobal(void* data, wl_registry*, std::uint32_t name,
   if (slot != nullptr && !slot->present()) *slot = Global{name, version};
 }
 
-std::unique_ptr<Connection> Connection::Open(std::string* why_not) {
+std::unique_ptr<Connection> Connection::Open(std::string* why_not,
+                                             const Globals* known) {
   const char* name = std::getenv("WAYLAND_DISPLAY");
   if (name == nullptr || *name == '\0') {
     *why_not = "WAYLAND_DISPLAY is not set";
@@ -328,6 +332,10 @@ std::unique_ptr<Connection> Connection::Open(std::string* why_not) {
   }
   wl_registry_add_listener(connection->registry_.get(), &kRegistryListener,
                            connection.get());
+  if (known != nullptr) {
+    connection->globals_ = *known;
+    return connection;
+  }
   try {
     connection->Sync("GetText");
   } catch (const Error& error) {
@@ -800,9 +808,11 @@ class WaylandClipboardText final : public ClipboardText<char> {
     std::unique_ptr<DataControl<P>> server;
     linux_clipboard::ServerSteps steps;
     steps.abandon_parent = [&] { control_->AbandonAfterFork(); };
+    const Globals globals = control_->connection().globals();
     steps.take_over = [&] {
       std::string why_not;
-      std::unique_ptr<Connection> connection = Connection::Open(&why_not);
+      std::unique_ptr<Connection> connection =
+          Connection::Open(&why_not, &globals);
       if (!connection) Fail(status::kFail, "SetText", why_not);
       const Global manager = ManagerOf(connection->globals());
       server = DataControl<P>::Bind(std::move(connection), manager, "SetText");
