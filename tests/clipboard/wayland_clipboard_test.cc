@@ -290,6 +290,27 @@ TEST_F(WaylandTest, ServerEndsWithTheCompositor) {
   EXPECT_TRUE(Eventually([&] { return ProcessesWithEnv(tag_).empty(); }));
 }
 
+TEST_F(WaylandTest, AStoppedCompositorIsAFailureWithinTheDeadline) {
+  Copy("select kept from t");
+  kill(sway_->pid(), SIGSTOP);
+  const RunResult run = RunQuillmore();
+  kill(sway_->pid(), SIGCONT);
+  EXPECT_FALSE(run.timed_out);
+  EXPECT_LT(run.elapsed.count(), 10000) << "no answer must not mean a hang";
+  EXPECT_EQ(run.exit_status, 1);
+  EXPECT_EQ(run.out, "");
+  // With no X display either, there is no clipboard to use at all.
+  EXPECT_EQ(run.err,
+            "quillmore: cannot read the clipboard: no X display to use "
+            "(DISPLAY is not set); the Wayland clipboard cannot be used "
+            "either: the Wayland compositor \"" +
+                sway_->socket() +
+                "\" did not answer within 2 s (GetText, status "
+                "0x80004005)\n");
+  EXPECT_EQ(PastedText(), "select kept from t");
+  EXPECT_TRUE(Servers().empty());
+}
+
 // Copies text to the X11 clipboard with xclip and waits until it is there.
 void XCopy(const std::string& text) {
   RunOptions options;

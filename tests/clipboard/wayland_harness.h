@@ -23,6 +23,7 @@ class Sway {
   Sway(const Sway&) = delete;
   Sway& operator=(const Sway&) = delete;
 
+  pid_t pid() const { return pid_; }
   const std::string& socket() const { return socket_; }
   const std::string& runtime_dir() const { return dir_; }
 
