@@ -22,10 +22,11 @@ double PeakMiB() {
 int main(int argc, char** argv) {
   const std::string kind = argc > 1 ? argv[1] : "realistic";
   constexpr std::size_t kSize = 64u << 20;
-  std::string input = kind == "commas"   ? quillmore::bench::Repeated(",", kSize)
-                      : kind == "or"     ? quillmore::bench::Repeated(" or", kSize)
-                      : kind == "spaces" ? quillmore::bench::Repeated(" ", kSize)
-                                         : quillmore::bench::RealisticSql(kSize);
+  std::string input = kind == "commas" ? quillmore::bench::Repeated(",", kSize)
+                      : kind == "or" ? quillmore::bench::Repeated(" or", kSize)
+                      : kind == "spaces"
+                          ? quillmore::bench::Repeated(" ", kSize)
+                          : quillmore::bench::RealisticSql(kSize);
   // Touch every page of the input so the baseline includes it.
   const double before = PeakMiB();
   quillmore::PatternEngine<char> engine;
