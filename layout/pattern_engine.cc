@@ -891,6 +891,34 @@ class Matcher {
   std::vector<std::pair<int, Slots>> stack_;
 };
 
+// Copies count units. Most pieces of a result are short (the text between
+// two nearby matches, a keyword, a template), where a call to memcpy costs
+// more than the copy; those are moved as one or two overlapping words.
+template <typename Unit>
+inline Unit* CopyUnits(const Unit* from, std::size_t count, Unit* to) {
+  const std::size_t bytes = count * sizeof(Unit);
+  auto* dst = reinterpret_cast<unsigned char*>(to);
+  const auto* src = reinterpret_cast<const unsigned char*>(from);
+  if (bytes > 16) {
+    std::memcpy(dst, src, bytes);
+  } else if (bytes >= 8) {
+    std::uint64_t head, tail;
+    std::memcpy(&head, src, 8);
+    std::memcpy(&tail, src + bytes - 8, 8);
+    std::memcpy(dst, &head, 8);
+    std::memcpy(dst + bytes - 8, &tail, 8);
+  } else if (bytes >= 4) {
+    std::uint32_t head, tail;
+    std::memcpy(&head, src, 4);
+    std::memcpy(&tail, src + bytes - 4, 4);
+    std::memcpy(dst, &head, 4);
+    std::memcpy(dst + bytes - 4, &tail, 4);
+  } else {
+    for (std::size_t i = 0; i < bytes; ++i) dst[i] = src[i];
+  }
+  return to + count;
+}
+
 // The replacement template, split once into literal pieces and "$1"s.
 template <typename Unit>
 struct Template {
@@ -926,9 +954,10 @@ struct Template {
   Unit* Write(const Unit* source, const MatchSpan& m, Unit* out) const {
     for (const Piece& piece : pieces) {
       if (!piece.group1) {
-        out = std::copy(piece.literal.begin(), piece.literal.end(), out);
+        out = CopyUnits(piece.literal.data(), piece.literal.size(), out);
       } else if (m.group1_begin != kNone) {
-        out = std::copy(source + m.group1_begin, source + m.group1_end, out);
+        out = CopyUnits(source + m.group1_begin, m.group1_end - m.group1_begin,
+                        out);
       }
     }
     return out;
@@ -1050,7 +1079,7 @@ Status PatternEngine<Unit>::Replace(View source, View replacement,
     const Unit* s = source.data();
     std::size_t copied = 0;
     auto emit = [&](const MatchSpan& m) {
-      w = std::copy(s + copied, s + m.begin, w);
+      w = CopyUnits(s + copied, m.begin - copied, w);
       w = tmpl.Write(s, m, w);
       copied = m.end;
     };
@@ -1062,7 +1091,7 @@ Status PatternEngine<Unit>::Replace(View source, View replacement,
         emit(m);
       }
     }
-    std::copy(s + copied, s + source.size(), w);
+    CopyUnits(s + copied, source.size() - copied, w);
     if (aliased) result->swap(out);
     return Status::Ok();
   } catch (const std::bad_alloc&) {
