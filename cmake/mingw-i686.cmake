@@ -6,8 +6,10 @@ set(CMAKE_SYSTEM_NAME Windows)
 set(CMAKE_SYSTEM_PROCESSOR x86)
 
 set(quillmore_triplet i686-w64-mingw32)
-set(CMAKE_C_COMPILER ${quillmore_triplet}-gcc)
-set(CMAKE_CXX_COMPILER ${quillmore_triplet}-g++)
+# The POSIX thread model: its C++ library has std::thread and std::mutex
+# (through winpthreads, linked in statically), which GoogleTest needs.
+set(CMAKE_C_COMPILER ${quillmore_triplet}-gcc-posix)
+set(CMAKE_CXX_COMPILER ${quillmore_triplet}-g++-posix)
 set(CMAKE_RC_COMPILER ${quillmore_triplet}-windres)
 
 set(CMAKE_FIND_ROOT_PATH /usr/${quillmore_triplet})

@@ -1,0 +1,26 @@
+# Tests of the Windows program and its clipboard backend. They run under Wine
+# (see scripts/test) against Wine's real clipboard, with a peer made of plain
+# Win32 calls; all of them share the one clipboard, so they never run at the
+# same time.
+add_library(quillmore_win32_peer STATIC win32_clipboard_peer.cc)
+target_include_directories(quillmore_win32_peer PUBLIC ${PROJECT_SOURCE_DIR})
+target_link_libraries(quillmore_win32_peer PUBLIC user32 gdi32)
+
+set(quillmore_win32_test_properties RESOURCE_LOCK windows_clipboard TIMEOUT 300)
+
+add_executable(win32_clipboard_text_test win32_clipboard_text_test.cc)
+target_link_libraries(win32_clipboard_text_test PRIVATE quillmore_clipboard
+                      quillmore_win32_peer ${QUILLMORE_GTEST})
+gtest_discover_tests(win32_clipboard_text_test DISCOVERY_TIMEOUT 120
+                     PROPERTIES ${quillmore_win32_test_properties})
+
+# End to end: quillmore.exe started as a process of its own. The test finds
+# the program beside itself.
+add_executable(win32_program_test win32_program_test.cc)
+target_link_libraries(win32_program_test PRIVATE quillmore_win32_peer
+                      ${QUILLMORE_GTEST})
+set_target_properties(win32_program_test PROPERTIES RUNTIME_OUTPUT_DIRECTORY
+                      $<TARGET_FILE_DIR:quillmore>)
+add_dependencies(win32_program_test quillmore)
+gtest_discover_tests(win32_program_test DISCOVERY_TIMEOUT 120
+                     PROPERTIES ${quillmore_win32_test_properties})
