@@ -24,3 +24,13 @@ set_target_properties(win32_program_test PROPERTIES RUNTIME_OUTPUT_DIRECTORY
 add_dependencies(win32_program_test quillmore)
 gtest_discover_tests(win32_program_test DISCOVERY_TIMEOUT 120
                      PROPERTIES ${quillmore_win32_test_properties})
+
+# The program's identity (machine, subsystem, imports, size, version record,
+# icon), read from the built file by pefile. Debian's pefile belongs to the
+# system's Python, which need not be the first python3 on the PATH.
+find_program(QUILLMORE_SYSTEM_PYTHON3 python3 PATHS /usr/bin NO_DEFAULT_PATH
+             REQUIRED)
+add_test(NAME win32_identity
+         COMMAND ${QUILLMORE_SYSTEM_PYTHON3}
+                 ${CMAKE_CURRENT_SOURCE_DIR}/win32_identity_test.py
+                 $<TARGET_FILE:quillmore> ${PROJECT_SOURCE_DIR}/run/make_icon.py)
