@@ -16,10 +16,15 @@ add_custom_command(
 set_source_files_properties(quillmore.rc PROPERTIES OBJECT_DEPENDS
                                                     ${quillmore_icon})
 
+# The failure report's message box, on its own so tests can show one.
+add_library(quillmore_failure_box STATIC failure_box_windows.cc)
+target_include_directories(quillmore_failure_box PUBLIC ${PROJECT_SOURCE_DIR})
+target_link_libraries(quillmore_failure_box PRIVATE user32)
+
 add_executable(quillmore WIN32 main_windows.cc quillmore.rc)
 # The resource compiler finds the generated icon through the include path.
 target_include_directories(quillmore PRIVATE ${CMAKE_CURRENT_BINARY_DIR})
 target_link_libraries(quillmore PRIVATE quillmore_run quillmore_clipboard
-                                        user32)
+                                        quillmore_failure_box)
 target_link_options(quillmore PRIVATE -static -static-libgcc
                     -static-libstdc++ $<$<CONFIG:Release,MinSizeRel>:-s>)

@@ -14,6 +14,12 @@ target_link_libraries(win32_clipboard_text_test PRIVATE quillmore_clipboard
 gtest_discover_tests(win32_clipboard_text_test DISCOVERY_TIMEOUT 120
                      PROPERTIES ${quillmore_win32_test_properties})
 
+add_executable(win32_failure_box_test win32_failure_box_test.cc)
+target_link_libraries(win32_failure_box_test PRIVATE quillmore_failure_box
+                      quillmore_win32_peer ${QUILLMORE_GTEST})
+gtest_discover_tests(win32_failure_box_test DISCOVERY_TIMEOUT 120
+                     PROPERTIES ${quillmore_win32_test_properties})
+
 # End to end: quillmore.exe started as a process of its own. The test finds
 # the program beside itself.
 add_executable(win32_program_test win32_program_test.cc)

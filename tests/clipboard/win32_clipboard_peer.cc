@@ -194,7 +194,8 @@ std::u16string TextOf(HWND window) {
   return std::u16string(text.begin(), text.end());
 }
 
-// Reads a message box of the program under test and presses its OK button.
+}  // namespace
+
 ProgramRun::Box AnswerBox(HWND box) {
   ProgramRun::Box seen;
   seen.title = TextOf(box);
@@ -207,8 +208,9 @@ ProgramRun::Box AnswerBox(HWND box) {
       if (GetDlgCtrlID(child) == IDOK) ok_button = child;
     } else if (kind == u"Static") {
       if ((GetWindowLongW(child, GWL_STYLE) & SS_TYPEMASK) == SS_ICON) {
-        seen.has_icon = IsWindowVisible(child) &&
-                        SendMessageW(child, STM_GETICON, 0, 0) != 0;
+        seen.icon =
+            reinterpret_cast<HICON>(SendMessageW(child, STM_GETICON, 0, 0));
+        seen.has_icon = IsWindowVisible(child) && seen.icon != nullptr;
       } else {
         const std::u16string text = TextOf(child);
         if (!text.empty()) seen.text = text;
@@ -220,7 +222,17 @@ ProgramRun::Box AnswerBox(HWND box) {
   return seen;
 }
 
-}  // namespace
+std::vector<HWND> MessageBoxesOf(DWORD process_id) {
+  WindowSearch search{process_id, {}};
+  EnumWindows(&CollectProcessWindow, reinterpret_cast<LPARAM>(&search));
+  std::vector<HWND> boxes;
+  for (HWND window : search.found) {
+    if (IsWindowVisible(window) && ClassOf(window) == u"#32770") {
+      boxes.push_back(window);
+    }
+  }
+  return boxes;
+}
 
 ProgramRun RunProgram(const std::wstring& path) {
   STARTUPINFOW startup = {};

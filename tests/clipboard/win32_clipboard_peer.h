@@ -56,14 +56,21 @@ struct ProgramRun {
   struct Box {
     std::u16string title;
     std::u16string text;
-    // Whether the box shows an icon. Which icon cannot be told from another
-    // process: icon handles are private to the process that loaded them.
+    // Whether the box shows an icon, and its handle. Which icon it is can be
+    // told only inside the process that showed the box: icon handles are
+    // private to the process that loaded them.
     bool has_icon = false;
+    HICON icon = nullptr;
   };
   std::vector<Box> boxes;
   // Top-level windows of the process other than message boxes.
   int other_windows = 0;
 };
+
+// The visible message boxes of a process.
+std::vector<HWND> MessageBoxesOf(DWORD process_id);
+// Reads a message box and presses its OK button.
+ProgramRun::Box AnswerBox(HWND box);
 
 // quillmore.exe, beside the test program.
 std::wstring ProgramPath();
