@@ -40,3 +40,10 @@ add_test(NAME win32_identity
          COMMAND ${QUILLMORE_SYSTEM_PYTHON3}
                  ${CMAKE_CURRENT_SOURCE_DIR}/win32_identity_test.py
                  $<TARGET_FILE:quillmore> ${PROJECT_SOURCE_DIR}/run/make_icon.py)
+
+# The layout filter's Windows input and output (binary, whole-stream).
+add_test(NAME win32_layout_filter
+         COMMAND ${CMAKE_COMMAND} -DEMULATOR=${CMAKE_CROSSCOMPILING_EMULATOR}
+                 -DFILTER=$<TARGET_FILE:quillmore-layout>
+                 -DWORK=${CMAKE_CURRENT_BINARY_DIR}/win32_layout_filter
+                 -P ${CMAKE_CURRENT_SOURCE_DIR}/win32_layout_filter_test.cmake)

@@ -146,7 +146,7 @@ TEST(Win32ProgramTest, AClipboardHeldOpenFailsTheRunAndLeavesItUnchanged) {
     ClipboardHolder holder;
     run = RunProgram();
   }
-  EXPECT_NE(run.exit_code, 0u);
+  EXPECT_EQ(run.exit_code, 1u);
   ASSERT_EQ(run.boxes.size(), 1u) << "one message box reports the failure";
   EXPECT_EQ(run.boxes[0].title, u"quillmore");
   EXPECT_EQ(run.boxes[0].text,
