@@ -30,10 +30,12 @@ StatusCode LastErrorStatus() {
   return static_cast<StatusCode>(HRESULT_FROM_WIN32(error));
 }
 
-[[noreturn]] void ThrowLastError(const char* operation, std::string cause) {
-  // Read the code before anything else can overwrite it.
+// Takes the cause as a plain pointer so that nothing (not even building a
+// string, which may allocate) runs between the failed call and the reading
+// of its error code.
+[[noreturn]] void ThrowLastError(const char* operation, const char* cause) {
   const StatusCode code = LastErrorStatus();
-  throw Error(code, kInterface, operation, std::move(cause));
+  throw Error(code, kInterface, operation, cause);
 }
 
 // The clipboard, open for one operation.
@@ -44,12 +46,9 @@ class OpenClipboardAccess {
   // another program has the clipboard open.
   explicit OpenClipboardAccess(const char* operation) : operation_(operation) {
     if (!OpenClipboard(nullptr)) {
-      const DWORD error = GetLastError();
-      std::string cause = error == ERROR_ACCESS_DENIED
-                              ? "another program has the clipboard open"
-                              : "the clipboard could not be opened";
-      SetLastError(error);
-      ThrowLastError(operation_, std::move(cause));
+      ThrowLastError(operation_, GetLastError() == ERROR_ACCESS_DENIED
+                                     ? "another program has the clipboard open"
+                                     : "the clipboard could not be opened");
     }
     open_ = true;
   }
