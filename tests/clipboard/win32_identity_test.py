@@ -2,13 +2,14 @@
 """Checks the identity carried by the built quillmore.exe: machine type,
 subsystem, imports, size, version record and icon.
 
-Usage: win32_identity_test.py QUILLMORE_EXE MAKE_ICON_SCRIPT
+Usage: win32_identity_test.py QUILLMORE_EXE MAKE_ICON_SCRIPT VERSION_HEADER
 
 Reads the executable with pefile (Debian's python3-pefile), independently of
 the tool chain that made it.
 """
 
 import os
+import re
 import struct
 import subprocess
 import sys
@@ -19,6 +20,7 @@ import pefile
 
 EXE = None
 MAKE_ICON = None
+VERSION_HEADER = None
 
 RT_ICON = 3
 RT_GROUP_ICON = 14
@@ -104,6 +106,11 @@ class IdentityTest(unittest.TestCase):
         self.assertEqual(strings["InternalName"], "quillmore")
         self.assertEqual(strings["OriginalFilename"], "quillmore.exe")
         self.assertTrue(strings["CompanyName"].strip())
+        # The same version text as the one the layout filter prints.
+        with open(VERSION_HEADER, encoding="utf-8") as f:
+            shown = re.search(r'kVersionText\[\] = "([^"]*)"', f.read())
+        self.assertIsNotNone(shown)
+        self.assertEqual(strings["FileVersion"], shown.group(1))
 
     def test_translation_is_us_english_unicode(self):
         translations = [var.entry
@@ -156,7 +163,7 @@ class IdentityTest(unittest.TestCase):
 
 
 if __name__ == "__main__":
-    if len(sys.argv) != 3:
+    if len(sys.argv) != 4:
         sys.exit(__doc__)
-    EXE, MAKE_ICON = sys.argv[1], sys.argv[2]
+    EXE, MAKE_ICON, VERSION_HEADER = sys.argv[1:4]
     unittest.main(argv=sys.argv[:1], verbosity=2)
