@@ -27,12 +27,9 @@ set(CMAKE_CXX_FLAGS_INIT "-msse2")
 # machine as one file, and the tests run under Wine without a DLL path.
 set(CMAKE_EXE_LINKER_FLAGS_INIT "-static -static-libgcc -static-libstdc++")
 
-# Test programs run under Wine. The caller provides WINEPREFIX (and usually a
-# running wineserver); see scripts/test.
-find_program(QUILLMORE_WINE wine)
-if(QUILLMORE_WINE)
-  set(CMAKE_CROSSCOMPILING_EMULATOR ${QUILLMORE_WINE})
-endif()
+# Test programs run under Wine, in the Wine session that scripts/wine-env
+# sets up (the wrapper refuses to run without one).
+set(CMAKE_CROSSCOMPILING_EMULATOR ${CMAKE_CURRENT_LIST_DIR}/wine-emulator)
 # Listing a test program's tests means starting Wine, which is slow the first
 # time; list them when the tests run rather than during the build.
 set(CMAKE_GTEST_DISCOVER_TESTS_DISCOVERY_MODE PRE_TEST)
