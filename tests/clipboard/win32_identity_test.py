@@ -105,7 +105,12 @@ class IdentityTest(unittest.TestCase):
         self.assertEqual(strings["ProductName"], "quillmore")
         self.assertEqual(strings["InternalName"], "quillmore")
         self.assertEqual(strings["OriginalFilename"], "quillmore.exe")
-        self.assertTrue(strings["CompanyName"].strip())
+        self.assertEqual(strings["CompanyName"], "Quillmore Developers")
+        self.assertEqual(strings["FileDescription"],
+                         "Lays out the SQL on the clipboard")
+        self.assertEqual(set(strings), {
+            "CompanyName", "FileDescription", "FileVersion", "InternalName",
+            "OriginalFilename", "ProductName", "ProductVersion"})
         # The same version text as the one the layout filter prints.
         with open(VERSION_HEADER, encoding="utf-8") as f:
             shown = re.search(r'kVersionText\[\] = "([^"]*)"', f.read())
