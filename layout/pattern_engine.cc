@@ -76,6 +76,20 @@ class UnitSet {
   std::vector<U<Unit>> members_;
 };
 
+// Where one match lies in the source, and where its group 1 does.
+struct MatchSpan {
+  std::size_t begin;
+  std::size_t end;
+  std::size_t group1_begin;  // kNone when group 1 took no part.
+  std::size_t group1_end;
+};
+
+// Memory an engine keeps from one Replace to the next, so that a chain of
+// replacements does not allocate (and fault in) the same space every time.
+struct Scratch {
+  std::vector<MatchSpan> matches;
+};
+
 enum class NodeKind { kSet, kConcat, kAlt, kGroup, kPlus };
 
 struct Node {
@@ -515,13 +529,6 @@ class Compiler {
 
   const Parsed<Unit>& parsed_;
   Compiled<Unit>* out_;
-};
-
-struct MatchSpan {
-  std::size_t begin;
-  std::size_t end;
-  std::size_t group1_begin;  // kNone when group 1 took no part.
-  std::size_t group1_end;
 };
 
 // Sixteen bytes of units, compared lane by lane; the compiler maps this to
@@ -1040,7 +1047,9 @@ Status PatternEngine<Unit>::Replace(View source, View replacement,
 
     // First pass: the exact size of the result, so it is allocated once and
     // the peak memory is the source plus the result, nothing more.
-    std::vector<MatchSpan> remembered;
+    if (!scratch_) scratch_ = std::make_unique<Scratch>();
+    std::vector<MatchSpan>& remembered = scratch_->matches;
+    remembered.clear();
     bool all_remembered = true;
     std::size_t length = source.size();
     {
