@@ -2,6 +2,7 @@
 // line and no settings; the only input is the clipboard (and DISPLAY, which
 // says where it is). Success prints nothing and exits 0; a failure is one
 // line on stderr and exit status 1.
+#include <csignal>
 #include <cstdio>
 #include <memory>
 #include <string>
@@ -11,6 +12,9 @@
 #include "run/report.h"
 
 int main() {
+  // A broken connection to the X server must become a reported failure, not
+  // a silent death by SIGPIPE on the next write to it.
+  std::signal(SIGPIPE, SIG_IGN);
   return quillmore::RunAndReport(
       [] { return quillmore::MakeX11ClipboardText(); },
       [] { return std::make_unique<quillmore::PatternEngine<char>>(); },
