@@ -32,7 +32,8 @@ BENCHMARK(BM_RealisticSql)
     ->UseRealTime();
 
 void BM_RealisticSqlUtf16(benchmark::State& state) {
-  const std::string bytes = RealisticSql(static_cast<std::size_t>(state.range(0)));
+  const std::string bytes =
+      RealisticSql(static_cast<std::size_t>(state.range(0)));
   const std::u16string input(bytes.begin(), bytes.end());
   for (auto _ : state) {
     PatternEngine<char16_t> engine;

@@ -184,8 +184,10 @@ enum class Wake { kEvent, kTimeout, kFd, kStop, kBroken };
 class Session {
  public:
   // Connects to the display named by DISPLAY. operation names the caller in
-  // the error if that fails.
-  static std::unique_ptr<Session> Open(const char* operation);
+  // the error if that fails. Atoms are the server's, not the connection's:
+  // a session on the same server may pass its own to save the round trip.
+  static std::unique_ptr<Session> Open(const char* operation,
+                                       const Atoms* known_atoms = nullptr);
 
   void set_operation(const char* operation) { operation_ = operation; }
 
@@ -257,7 +259,8 @@ class Session {
   std::vector<Transfer> transfers_;
 };
 
-std::unique_ptr<Session> Session::Open(const char* operation) {
+std::unique_ptr<Session> Session::Open(const char* operation,
+                                       const Atoms* known_atoms) {
   const char* display = std::getenv("DISPLAY");
   if (display == nullptr || *display == '\0') {
     quillmore::Fail(status::kFail, operation,
@@ -271,6 +274,9 @@ std::unique_ptr<Session> Session::Open(const char* operation) {
         status::kFail, operation,
         std::string("cannot connect to the X display \"") + display + "\"");
   }
+  // BIG-REQUESTS takes two round trips of its own; started now, they run
+  // alongside the atoms.
+  xcb_prefetch_maximum_request_length(c);
   xcb_screen_iterator_t screens = xcb_setup_roots_iterator(xcb_get_setup(c));
   for (int i = 0; i < screen_number && screens.rem > 0; ++i) {
     xcb_screen_next(&screens);
@@ -290,40 +296,44 @@ std::unique_ptr<Session> Session::Open(const char* operation) {
       XCB_WINDOW_CLASS_INPUT_ONLY, XCB_COPY_FROM_PARENT, XCB_CW_EVENT_MASK,
       &event_mask);
 
-  // All atoms in one round trip: send every request, then collect.
-  static constexpr const char* kNames[] = {"CLIPBOARD",
-                                           "TARGETS",
-                                           "TIMESTAMP",
-                                           "MULTIPLE",
-                                           "SAVE_TARGETS",
-                                           "UTF8_STRING",
-                                           "text/plain;charset=utf-8",
-                                           "TEXT",
-                                           "INCR",
-                                           "ATOM_PAIR",
-                                           "CLIPBOARD_MANAGER",
-                                           "NULL",
-                                           "QUILLMORE_SELECTION",
-                                           "QUILLMORE_TIME"};
-  constexpr std::size_t kCount = sizeof kNames / sizeof kNames[0];
-  static_assert(kCount == sizeof(Atoms) / sizeof(xcb_atom_t));
-  xcb_intern_atom_cookie_t cookies[kCount];
-  for (std::size_t i = 0; i < kCount; ++i) {
-    cookies[i] = xcb_intern_atom(c, 0, std::strlen(kNames[i]), kNames[i]);
-  }
-  xcb_atom_t values[kCount];
-  for (std::size_t i = 0; i < kCount; ++i) {
-    XPtr<xcb_intern_atom_reply_t> reply(
-        xcb_intern_atom_reply(c, cookies[i], nullptr));
-    if (!reply) {
-      quillmore::Fail(
-          status::kFail, operation,
-          std::string("the X server refused the atom ") + kNames[i]);
-    }
-    values[i] = reply->atom;
-  }
   Atoms atoms;
-  std::memcpy(&atoms, values, sizeof atoms);
+  if (known_atoms != nullptr) {
+    atoms = *known_atoms;
+  } else {
+    // All atoms in one round trip: send every request, then collect.
+    static constexpr const char* kNames[] = {"CLIPBOARD",
+                                             "TARGETS",
+                                             "TIMESTAMP",
+                                             "MULTIPLE",
+                                             "SAVE_TARGETS",
+                                             "UTF8_STRING",
+                                             "text/plain;charset=utf-8",
+                                             "TEXT",
+                                             "INCR",
+                                             "ATOM_PAIR",
+                                             "CLIPBOARD_MANAGER",
+                                             "NULL",
+                                             "QUILLMORE_SELECTION",
+                                             "QUILLMORE_TIME"};
+    constexpr std::size_t kCount = sizeof kNames / sizeof kNames[0];
+    static_assert(kCount == sizeof(Atoms) / sizeof(xcb_atom_t));
+    xcb_intern_atom_cookie_t cookies[kCount];
+    for (std::size_t i = 0; i < kCount; ++i) {
+      cookies[i] = xcb_intern_atom(c, 0, std::strlen(kNames[i]), kNames[i]);
+    }
+    xcb_atom_t values[kCount];
+    for (std::size_t i = 0; i < kCount; ++i) {
+      XPtr<xcb_intern_atom_reply_t> reply(
+          xcb_intern_atom_reply(c, cookies[i], nullptr));
+      if (!reply) {
+        quillmore::Fail(
+            status::kFail, operation,
+            std::string("the X server refused the atom ") + kNames[i]);
+      }
+      values[i] = reply->atom;
+    }
+    std::memcpy(&atoms, values, sizeof atoms);
+  }
 
   XPtr<xcb_generic_error_t> error(xcb_request_check(c, created));
   if (error) {
@@ -826,7 +836,7 @@ void Session::ForkServer() {
   linux_clipboard::ServerSteps steps;
   steps.abandon_parent = [&] { connection_.AbandonAfterFork(); };
   steps.take_over = [&] {
-    server = Session::Open("SetText");
+    server = Session::Open("SetText", &atoms_);
     server->Own(offer_);
   };
   steps.serve = [&] { server->ServeUntilTaken(); };

@@ -76,6 +76,20 @@ class UnitSet {
   std::vector<U<Unit>> members_;
 };
 
+// Where one match lies in the source, and where its group 1 does.
+struct MatchSpan {
+  std::size_t begin;
+  std::size_t end;
+  std::size_t group1_begin;  // kNone when group 1 took no part.
+  std::size_t group1_end;
+};
+
+// Memory an engine keeps from one Replace to the next, so that a chain of
+// replacements does not allocate (and fault in) the same space every time.
+struct Scratch {
+  std::vector<MatchSpan> matches;
+};
+
 enum class NodeKind { kSet, kConcat, kAlt, kGroup, kPlus };
 
 struct Node {
@@ -517,13 +531,6 @@ class Compiler {
   Compiled<Unit>* out_;
 };
 
-struct MatchSpan {
-  std::size_t begin;
-  std::size_t end;
-  std::size_t group1_begin;  // kNone when group 1 took no part.
-  std::size_t group1_end;
-};
-
 // Sixteen bytes of units, compared lane by lane; the compiler maps this to
 // the target's vector instructions, or to plain code where it has none.
 template <std::size_t kUnitSize>
@@ -555,11 +562,13 @@ inline unsigned ByteMask(ByteVector v) {
 #endif
 }
 
-// Finds where a match could start, sixteen bytes at a time. A candidate is a
+// Finds where a match could start, 64 bytes at a time. A candidate is a
 // unit of `first` followed by a unit of `second` (or by anything); there may
 // be two such clauses. Everything else is skipped without being looked at
-// one unit at a time. Sets of up to four units are compared lane-wise; with
-// larger sets the scan falls back to one unit at a time.
+// one unit at a time: sets of up to four units are compared lane-wise, and
+// the candidates of a 64-byte window are kept as a bit mask, so the next
+// call usually finds its answer there without scanning again. With larger
+// sets the scan falls back to one unit at a time.
 template <typename Unit>
 class CandidateScan {
  public:
@@ -571,37 +580,55 @@ class CandidateScan {
     if (second != nullptr) {
       vectorized_ = vectorized_ && Splat(*second, &clause.second_splat);
     }
+    if (clause_count_ == 1) {
+      shape_ = second == nullptr ? Shape::kOneAny : Shape::kOneThen;
+    } else {
+      shape_ = clauses_[0].second == nullptr && second != nullptr
+                   ? Shape::kAnyOrThen
+                   : Shape::kBothThen;
+    }
   }
 
-  // The first candidate at or after `from`, or kNone.
-  std::size_t Next(const U<Unit>* s, std::size_t n, std::size_t from) const {
-    std::size_t p = from;
+  // The first candidate at or after `from`, or kNone. Calls must not go
+  // backwards: `from` is at least the previous call's `from`.
+  std::size_t Next(const U<Unit>* s, std::size_t n, std::size_t from) {
     if (vectorized_) {
-      const bool second0 = clauses_[0].second != nullptr;
-      if (clause_count_ == 1 && !second0) {
-        p = Scan<1, false, false>(s, n, p);
-      } else if (clause_count_ == 1) {
-        p = Scan<1, true, false>(s, n, p);
-      } else if (!second0 && clauses_[1].second != nullptr) {
-        p = Scan<2, false, true>(s, n, p);
-      } else {
-        p = Scan<2, true, true>(s, n, p);
+      if (from >= window_ && from < window_ + kWindowUnits) {
+        const unsigned shift =
+            static_cast<unsigned>((from - window_) * sizeof(Unit));
+        const std::uint64_t rest = mask_ >> shift;
+        if (rest != 0) return from + Units(rest);
+        from = window_ + kWindowUnits;
       }
-      if (p != kNone && p + kLanes < n) return p;
-      if (p == kNone) p = n > kLanes ? n - kLanes : 0;
-      p = std::max(p, from);
+      switch (shape_) {
+        case Shape::kOneAny:
+          from = ScanWindows<1, false, false>(s, n, from);
+          break;
+        case Shape::kOneThen:
+          from = ScanWindows<1, true, false>(s, n, from);
+          break;
+        case Shape::kAnyOrThen:
+          from = ScanWindows<2, false, true>(s, n, from);
+          break;
+        case Shape::kBothThen:
+          from = ScanWindows<2, true, true>(s, n, from);
+          break;
+      }
+      if (from < window_ + kWindowUnits && from >= window_) return from;
     }
-    for (; p < n; ++p) {
-      if (Accept(s, n, p)) return p;
+    for (; from < n; ++from) {
+      if (Accept(s, n, from)) return from;
     }
     return kNone;
   }
 
  private:
   static constexpr std::size_t kLanes = 16 / sizeof(Unit);
+  static constexpr std::size_t kWindowUnits = 4 * kLanes;
   static constexpr int kSplatWidth = 4;
   using Vector = typename VectorOf<sizeof(Unit)>::type;
   using Splats = std::array<Vector, kSplatWidth>;
+  enum class Shape { kOneAny, kOneThen, kAnyOrThen, kBothThen };
 
   struct Clause {
     const UnitSet<Unit>* first = nullptr;
@@ -609,6 +636,11 @@ class CandidateScan {
     Splats first_splat{};
     Splats second_splat{};
   };
+
+  // Units before the lowest candidate bit (each unit has sizeof(Unit) bits).
+  static std::size_t Units(std::uint64_t mask) {
+    return static_cast<std::size_t>(__builtin_ctzll(mask)) / sizeof(Unit);
+  }
 
   bool Accept(const U<Unit>* s, std::size_t n, std::size_t p) const {
     for (int i = 0; i < clause_count_; ++i) {
@@ -644,34 +676,47 @@ class CandidateScan {
                                     (v == splat[2]) | (v == splat[3]));
   }
 
-  // Whole blocks only: each block also reads the unit after it. Returns the
-  // first candidate in a block, or kNone when no whole block is left.
+  // Scans whole 64-byte windows (each with the unit after it inside the
+  // text) from `from`. At the first window with a candidate, remembers its
+  // mask (one bit per byte, set on every byte of a candidate) and returns
+  // the candidate; otherwise returns where the whole windows end.
   template <int kClauses, bool kSecond0, bool kSecond1>
-  std::size_t Scan(const U<Unit>* s, std::size_t n, std::size_t p) const {
-    for (; p + kLanes < n; p += kLanes) {
-      const Vector here = Load(s + p);
-      Vector hits = In(here, clauses_[0].first_splat);
-      if constexpr (kSecond0) {
-        hits &= In(Load(s + p + 1), clauses_[0].second_splat);
-      }
-      if constexpr (kClauses == 2) {
-        Vector more = In(here, clauses_[1].first_splat);
-        if constexpr (kSecond1) {
-          more &= In(Load(s + p + 1), clauses_[1].second_splat);
+  std::size_t ScanWindows(const U<Unit>* s, std::size_t n, std::size_t from) {
+    // Nothing is stored inside the loop, so the compiler keeps these in
+    // registers rather than reloading them for every block.
+    const Clause& c0 = clauses_[0];
+    const Clause& c1 = clauses_[kClauses == 2 ? 1 : 0];
+    for (; from + kWindowUnits < n; from += kWindowUnits) {
+      std::uint64_t mask = 0;
+      for (std::size_t i = 0; i < 4; ++i) {
+        const U<Unit>* at = s + from + i * kLanes;
+        const Vector here = Load(at);
+        Vector hits = In(here, c0.first_splat);
+        if constexpr (kSecond0) hits &= In(Load(at + 1), c0.second_splat);
+        if constexpr (kClauses == 2) {
+          Vector more = In(here, c1.first_splat);
+          if constexpr (kSecond1) more &= In(Load(at + 1), c1.second_splat);
+          hits |= more;
         }
-        hits |= more;
+        mask |= std::uint64_t{ByteMask(reinterpret_cast<ByteVector>(hits))}
+                << (16 * i);
       }
-      const unsigned mask = ByteMask(reinterpret_cast<ByteVector>(hits));
       if (mask != 0) {
-        return p + static_cast<std::size_t>(__builtin_ctz(mask)) / sizeof(Unit);
+        window_ = from;
+        mask_ = mask;
+        return from + Units(mask);
       }
     }
-    return kNone;
+    return from;
   }
 
   std::array<Clause, 2> clauses_{};
   int clause_count_ = 0;
   bool vectorized_ = true;
+  Shape shape_ = Shape::kOneAny;
+  // The last window that held a candidate, and its candidates.
+  std::size_t window_ = kNone;
+  std::uint64_t mask_ = 0;
 };
 
 // Leftmost-first search over one text with a compiled pattern.
@@ -853,6 +898,34 @@ class Matcher {
   std::vector<std::pair<int, Slots>> stack_;
 };
 
+// Copies count units. Most pieces of a result are short (the text between
+// two nearby matches, a keyword, a template), where a call to memcpy costs
+// more than the copy; those are moved as one or two overlapping words.
+template <typename Unit>
+inline Unit* CopyUnits(const Unit* from, std::size_t count, Unit* to) {
+  const std::size_t bytes = count * sizeof(Unit);
+  auto* dst = reinterpret_cast<unsigned char*>(to);
+  const auto* src = reinterpret_cast<const unsigned char*>(from);
+  if (bytes > 16) {
+    std::memcpy(dst, src, bytes);
+  } else if (bytes >= 8) {
+    std::uint64_t head, tail;
+    std::memcpy(&head, src, 8);
+    std::memcpy(&tail, src + bytes - 8, 8);
+    std::memcpy(dst, &head, 8);
+    std::memcpy(dst + bytes - 8, &tail, 8);
+  } else if (bytes >= 4) {
+    std::uint32_t head, tail;
+    std::memcpy(&head, src, 4);
+    std::memcpy(&tail, src + bytes - 4, 4);
+    std::memcpy(dst, &head, 4);
+    std::memcpy(dst + bytes - 4, &tail, 4);
+  } else {
+    for (std::size_t i = 0; i < bytes; ++i) dst[i] = src[i];
+  }
+  return to + count;
+}
+
 // The replacement template, split once into literal pieces and "$1"s.
 template <typename Unit>
 struct Template {
@@ -888,9 +961,10 @@ struct Template {
   Unit* Write(const Unit* source, const MatchSpan& m, Unit* out) const {
     for (const Piece& piece : pieces) {
       if (!piece.group1) {
-        out = std::copy(piece.literal.begin(), piece.literal.end(), out);
+        out = CopyUnits(piece.literal.data(), piece.literal.size(), out);
       } else if (m.group1_begin != kNone) {
-        out = std::copy(source + m.group1_begin, source + m.group1_end, out);
+        out = CopyUnits(source + m.group1_begin, m.group1_end - m.group1_begin,
+                        out);
       }
     }
     return out;
@@ -973,7 +1047,9 @@ Status PatternEngine<Unit>::Replace(View source, View replacement,
 
     // First pass: the exact size of the result, so it is allocated once and
     // the peak memory is the source plus the result, nothing more.
-    std::vector<MatchSpan> remembered;
+    if (!scratch_) scratch_ = std::make_unique<Scratch>();
+    std::vector<MatchSpan>& remembered = scratch_->matches;
+    remembered.clear();
     bool all_remembered = true;
     std::size_t length = source.size();
     {
@@ -1000,13 +1076,19 @@ Status PatternEngine<Unit>::Replace(View source, View replacement,
                          source.data() < result_begin + result->capacity();
     Text aside;
     Text& out = aliased ? aside : *result;
-    if (out.capacity() < length) Text().swap(out);
+    if (out.capacity() < length) {
+      // Room to spare, so the rules after this one, whose texts grow a
+      // little each time, can write into the same buffer. Memory that is
+      // reserved but never written costs nothing on any desktop system.
+      Text().swap(out);
+      out.reserve(length + length / 8);
+    }
     out.resize(length);
     Unit* w = out.data();
     const Unit* s = source.data();
     std::size_t copied = 0;
     auto emit = [&](const MatchSpan& m) {
-      w = std::copy(s + copied, s + m.begin, w);
+      w = CopyUnits(s + copied, m.begin - copied, w);
       w = tmpl.Write(s, m, w);
       copied = m.end;
     };
@@ -1018,7 +1100,7 @@ Status PatternEngine<Unit>::Replace(View source, View replacement,
         emit(m);
       }
     }
-    std::copy(s + copied, s + source.size(), w);
+    CopyUnits(s + copied, source.size() - copied, w);
     if (aliased) result->swap(out);
     return Status::Ok();
   } catch (const std::bad_alloc&) {

@@ -36,6 +36,7 @@ template <typename Unit>
 struct Parsed;
 template <typename Unit>
 struct Compiled;
+struct Scratch;
 }  // namespace pattern_internal
 
 template <typename Unit>
@@ -74,6 +75,7 @@ class PatternEngine {
   // The compiled program depends on IgnoreCase, so it is built on first use
   // and rebuilt only when that setting has changed.
   std::unique_ptr<pattern_internal::Compiled<Unit>> compiled_;
+  std::unique_ptr<pattern_internal::Scratch> scratch_;
   bool global_ = false;
   bool ignore_case_ = false;
 };

@@ -3,6 +3,7 @@
 // settings; the only input is the clipboard (and WAYLAND_DISPLAY or DISPLAY,
 // which say where it is). Success prints nothing and exits 0; a failure is one
 // line on stderr and exit status 1.
+#include <csignal>
 #include <cstdio>
 #include <memory>
 #include <string>
@@ -12,6 +13,10 @@
 #include "run/report.h"
 
 int main() {
+  // A broken connection to the X server or the Wayland compositor must
+  // become a reported failure, not a silent death by SIGPIPE on the next
+  // write to it.
+  std::signal(SIGPIPE, SIG_IGN);
   return quillmore::RunAndReport(
       [] { return quillmore::MakeLinuxClipboardText(); },
       [] { return std::make_unique<quillmore::PatternEngine<char>>(); },

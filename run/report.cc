@@ -11,8 +11,9 @@ std::string_view Goal(std::string_view operation) {
   if (operation == "GetText") return "cannot read the clipboard";
   if (operation == "Clear") return "cannot empty the clipboard";
   if (operation == "SetText") return "cannot write the clipboard";
-  if (operation == "Create" || operation == "Pattern" || operation == "Global" ||
-      operation == "IgnoreCase" || operation == "Replace") {
+  if (operation == "Create" || operation == "Pattern" ||
+      operation == "Global" || operation == "IgnoreCase" ||
+      operation == "Replace") {
     return "cannot lay out the text";
   }
   return "cannot format the clipboard";

@@ -254,6 +254,38 @@ TEST_F(X11Test, PausedOwnerFailsWithinTheDeadlineAndKeepsTheClipboard) {
   EXPECT_TRUE(Servers().empty());
 }
 
+TEST_F(X11Test, AnswersEachTargetAsAnOwnerShould) {
+  Copy("select caf\xc3\xa9 from t");
+  RunQuillmoreOk();
+  const std::string text = "select caf\xc3\xa9\n  from t";
+  const auto ask = [&](const char* target, const char* when,
+                       const char* property) {
+    const RunResult answer =
+        RunProgram({kPeer, "request", target, when, property});
+    EXPECT_EQ(answer.exit_status, 0) << answer.err;
+    return answer.out;
+  };
+  EXPECT_EQ(ask("TARGETS", "now", "prop"),
+            "ATOM 32 TARGETS TIMESTAMP MULTIPLE SAVE_TARGETS UTF8_STRING "
+            "text/plain;charset=utf-8 STRING TEXT\n");
+  EXPECT_EQ(ask("UTF8_STRING", "now", "prop"), "UTF8_STRING 8 " + text + "\n");
+  EXPECT_EQ(ask("UTF8_STRING", "current", "prop"),
+            "UTF8_STRING 8 " + text + "\n");
+  EXPECT_EQ(ask("text/plain;charset=utf-8", "now", "prop"),
+            "text/plain;charset=utf-8 8 " + text + "\n");
+  EXPECT_EQ(ask("STRING", "now", "prop"),
+            "STRING 8 select caf\xe9\n  from t\n");
+  EXPECT_EQ(ask("TEXT", "now", "prop"), "STRING 8 select caf\xe9\n  from t\n");
+  // An obsolete requestor that names no property gets the target as one.
+  EXPECT_EQ(ask("UTF8_STRING", "now", "none"), "UTF8_STRING 8 " + text + "\n");
+  EXPECT_EQ(ask("image/png", "now", "prop"), "refused\n");
+  EXPECT_EQ(ask("MULTIPLE", "now", "none"), "refused\n");
+  // A request stamped before quillmore took the clipboard was not for it.
+  EXPECT_EQ(ask("UTF8_STRING", "old", "prop"), "refused\n");
+  const std::string stamp = ask("TIMESTAMP", "now", "prop");
+  EXPECT_EQ(stamp.rfind("INTEGER 32 ", 0), 0u) << stamp;
+}
+
 TEST_F(X11Test, TextOutlivesTheProgramForAHundredPastes) {
   const std::string source = "select a, b from t where x = 1";
   Copy(source);

@@ -15,6 +15,14 @@
 //     the text to FILE and a report to FILE.log, takes CLIPBOARD itself
 //     (serving the text as UTF8_STRING), then answers the requestor.
 //
+//   x11_peer request TARGET WHEN PROPERTY
+//     Asks the CLIPBOARD owner once for TARGET, stamped WHEN ("now": the
+//     server's time; "current": CurrentTime; "old": a time long before any
+//     owner took it), into our own property or, for PROPERTY "none", into
+//     none as obsolete clients do. Prints "refused" or the answer as
+//     "TYPE FORMAT VALUE" (atom names for atoms, numbers for other 32-bit
+//     data, the bytes for 8-bit data).
+//
 //   x11_peer abandon
 //     Asks for UTF8_STRING, and if the answer is INCR, reads one chunk and
 //     exits in the middle of the transfer, leaving the owner a requestor
@@ -245,6 +253,41 @@ int Manager(const char* out_path) {
   }
 }
 
+int Request(const char* target_name, const std::string& when,
+            const std::string& property_mode) {
+  const xcb_atom_t clipboard = Atom("CLIPBOARD");
+  const xcb_atom_t target = Atom(target_name);
+  const xcb_timestamp_t time = when == "now"       ? ServerTime()
+                               : when == "current" ? XCB_CURRENT_TIME
+                                                   : 1;
+  const xcb_atom_t asked =
+      property_mode == "none" ? XCB_NONE : Atom("PEER_REQUEST");
+  const xcb_atom_t answer = Convert(clipboard, target, asked, time);
+  if (answer == XCB_NONE) {
+    std::printf("refused\n");
+    return 0;
+  }
+  auto reply = TakeProperty(answer);
+  if (!reply) Die("cannot read the answer");
+  std::printf("%s %d ", AtomName(reply->type).c_str(), reply->format);
+  const void* value = xcb_get_property_value(reply.get());
+  if (reply->format == 8) {
+    std::fwrite(value, 1, xcb_get_property_value_length(reply.get()), stdout);
+  } else if (reply->format == 32) {
+    const auto* items = static_cast<const std::uint32_t*>(value);
+    for (std::uint32_t i = 0; i < reply->value_len; ++i) {
+      if (i > 0) std::printf(" ");
+      if (reply->type == XCB_ATOM_ATOM) {
+        std::printf("%s", AtomName(items[i]).c_str());
+      } else {
+        std::printf("%u", items[i]);
+      }
+    }
+  }
+  std::printf("\n");
+  return 0;
+}
+
 int Abandon() {
   const xcb_atom_t clipboard = Atom("CLIPBOARD");
   const xcb_atom_t incr = Atom("INCR");
@@ -298,6 +341,8 @@ int main(int argc, char** argv) {
     result = 0;
   } else if (mode == "manager" && argc == 3) {
     result = Manager(argv[2]);
+  } else if (mode == "request" && argc == 5) {
+    result = Request(argv[2], argv[3], argv[4]);
   } else if (mode == "abandon" && argc == 2) {
     result = Abandon();
   } else {

@@ -72,9 +72,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data,
     if (!violation.empty()) quillmore::Fail(violation);
     return 0;
   }
-  static const char* const kTokens[16] = {
-      "a", "o", "r", "A", " ", ",", "\\r", "\\n",
-      "\t", "[", "]", "(", ")", "|", "+", "d"};
+  static const char* const kTokens[16] = {"a",   "o",   "r",  "A", " ", ",",
+                                          "\\r", "\\n", "\t", "[", "]", "(",
+                                          ")",   "|",   "+",  "d"};
   std::string pattern;
   std::size_t i = 0;
   for (; i < rest.size() && static_cast<std::uint8_t>(rest[i]) != 0xFF; ++i) {

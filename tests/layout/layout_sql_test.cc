@@ -2,8 +2,6 @@
 // calls it makes on its engine, and properties checked over real SQL.
 #include "layout/layout_sql.h"
 
-#include "tests/layout/layout_properties.h"
-
 #include <gtest/gtest.h>
 
 #include <filesystem>
@@ -12,6 +10,8 @@
 #include <sstream>
 #include <string>
 #include <vector>
+
+#include "tests/layout/layout_properties.h"
 
 namespace quillmore {
 namespace {

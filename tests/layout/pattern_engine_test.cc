@@ -3,13 +3,13 @@
 // patterns and texts, and inputs far larger than any clipboard.
 #include "layout/pattern_engine.h"
 
-#include "tests/layout/regex_oracle.h"
-
 #include <gtest/gtest.h>
 
 #include <random>
 #include <string>
 #include <vector>
+
+#include "tests/layout/regex_oracle.h"
 
 namespace quillmore {
 namespace {
@@ -229,7 +229,8 @@ TEST(PatternEngineResult, ReusesOrReplacesWhateverTheResultHeld) {
   text.reserve(1000);
   ASSERT_TRUE(engine.Replace(text, "", &text).ok());
   EXPECT_EQ(text, "123456789012345678");
-  ASSERT_TRUE(engine.Replace(std::string_view(text).substr(2, 3), "", &text).ok());
+  ASSERT_TRUE(
+      engine.Replace(std::string_view(text).substr(2, 3), "", &text).ok());
   EXPECT_EQ(text, "345");
 }
 

@@ -200,7 +200,8 @@ TEST(FormatClipboard, AnEngineFailureLeavesTheClipboardUntouched) {
   FakeClipboard clipboard;
   clipboard.text = "a,b";
   try {
-    FormatClipboard(clipboard, [] { return std::make_unique<FailingReplace>(); });
+    FormatClipboard(clipboard,
+                    [] { return std::make_unique<FailingReplace>(); });
     FAIL() << "no error";
   } catch (const Error& error) {
     EXPECT_EQ(DescribeFailure(error),

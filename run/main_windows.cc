@@ -1,0 +1,21 @@
+// quillmore.exe: lays out the SQL on the clipboard, once, and ends. A
+// graphical-subsystem program so that starting it from a hotkey or a
+// shortcut opens no console; it makes no window of its own. The command line
+// is not read.
+#include <windows.h>
+
+#include <memory>
+
+#include "clipboard/win32_clipboard_text.h"
+#include "layout/pattern_engine.h"
+#include "run/failure_box_windows.h"
+#include "run/report.h"
+
+int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
+  // A failure is shown in a message box; the exit status is nonzero then
+  // and zero after a run that succeeded, which shows nothing.
+  return quillmore::RunAndReport(
+      [] { return std::make_unique<quillmore::Win32ClipboardText>(); },
+      [] { return std::make_unique<quillmore::PatternEngine<char16_t>>(); },
+      quillmore::ShowFailureBox);
+}
