@@ -4,7 +4,7 @@
 # The generated glue (interface tables) is C.
 enable_language(C)
 find_package(PkgConfig REQUIRED)
-pkg_check_modules(WAYLAND_CLIENT REQUIRED IMPORTED_TARGET wayland-client)
+pkg_check_modules(WAYLAND_CLIENT REQUIRED IMPORTED_TARGET GLOBAL wayland-client)
 pkg_get_variable(WAYLAND_SCANNER_FROM_PC wayland-scanner wayland_scanner)
 find_program(WAYLAND_SCANNER NAMES wayland-scanner
              HINTS "${WAYLAND_SCANNER_FROM_PC}" REQUIRED)
@@ -25,11 +25,16 @@ foreach(protocol ext-data-control-v1 wlr-data-control-unstable-v1)
   list(APPEND quillmore_protocol_sources ${header} ${code})
 endforeach()
 
-add_library(quillmore_clipboard_wayland STATIC wayland_clipboard_text.cc
-                                               ${quillmore_protocol_sources})
-target_include_directories(quillmore_clipboard_wayland
-                           PRIVATE ${quillmore_protocol_dir})
+# The generated glue as a library of its own, which the tests' Wayland
+# peer links too.
+add_library(quillmore_wayland_protocols STATIC ${quillmore_protocol_sources})
+target_include_directories(quillmore_wayland_protocols
+                           PUBLIC ${quillmore_protocol_dir})
+target_link_libraries(quillmore_wayland_protocols
+                      PUBLIC PkgConfig::WAYLAND_CLIENT)
+
+add_library(quillmore_clipboard_wayland STATIC wayland_clipboard_text.cc)
 target_link_libraries(quillmore_clipboard_wayland
                       PUBLIC quillmore_clipboard_api
                       PRIVATE quillmore_clipboard_linux_shared
-                              PkgConfig::WAYLAND_CLIENT)
+                              quillmore_wayland_protocols)

@@ -8,6 +8,7 @@
 #include <stdlib.h>
 
 #include <algorithm>
+#include <fstream>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -23,6 +24,8 @@ namespace quillmore::testing {
 namespace {
 
 const std::string kQuillmore = QUILLMORE_BINARY;
+const std::string kPeer = WAYLAND_PEER_BINARY;
+const std::string kTempDir = TEST_TEMP_DIR;
 
 // The laid-out text as it should appear on a Wayland clipboard: the
 // layout's CR LF line breaks written as LF.
@@ -35,6 +38,13 @@ std::string LaidOut(std::string_view source) {
     out.push_back(text[i]);
   }
   return out;
+}
+
+std::string WriteTemp(const std::string& name, const std::string& data) {
+  const std::string path =
+      kTempDir + "/" + std::to_string(getpid()) + "-" + name;
+  std::ofstream(path, std::ios::binary) << data;
+  return path;
 }
 
 std::vector<std::string> Lines(const std::string& text) {
@@ -163,6 +173,36 @@ TEST_F(WaylandTest, OffersEveryTextTypeAndLatin1WhereItFits) {
   EXPECT_EQ(Paste("text/plain").out, utf8);
   EXPECT_EQ(Paste("STRING").out, "select 'caf\xe9'\n  from t");
   EXPECT_EQ(Paste("TEXT").out, "select 'caf\xe9'\n  from t");
+}
+
+TEST_F(WaylandTest, ReadsALatin1StringOnlyOwnerAsUtf8) {
+  Process owner(
+      {kPeer, "own", WriteTemp("latin1", "select 'caf\xe9' from t"), "STRING"});
+  ASSERT_EQ(owner.ReadLine(), "ready");
+  ASSERT_EQ(Types(), std::vector<std::string>{"STRING"});
+  RunQuillmoreOk();
+  EXPECT_EQ(PastedText(), "select 'caf\xc3\xa9'\n  from t");
+  EXPECT_TRUE(Eventually([&] { return owner.Ended(); }))
+      << "the owner was not told that the clipboard was taken";
+}
+
+TEST_F(WaylandTest, ReadsTheMostPreferredTextTypeOnOffer) {
+  // Different bytes under each type show which one was read.
+  Process owner({kPeer, "own", WriteTemp("plain", "select plain from t"),
+                 "text/plain", WriteTemp("utf8", "select utf8 from t"),
+                 "UTF8_STRING", WriteTemp("string", "select string from t"),
+                 "STRING", WriteTemp("html", "<b>select html</b>"),
+                 "text/html"});
+  ASSERT_EQ(owner.ReadLine(), "ready");
+  RunQuillmoreOk();
+  EXPECT_EQ(PastedText(), "select utf8\n  from t");
+
+  Process second({kPeer, "own", WriteTemp("plain2", "select plain from t"),
+                  "text/plain", WriteTemp("best", "select best from t"),
+                  "text/plain;charset=utf-8"});
+  ASSERT_EQ(second.ReadLine(), "ready");
+  RunQuillmoreOk();
+  EXPECT_EQ(PastedText(), "select best\n  from t");
 }
 
 TEST_F(WaylandTest, EmptyClipboardBecomesEmptyText) {
