@@ -124,7 +124,17 @@ class WaylandTest : public ::testing::Test {
   }
 
   std::vector<pid_t> Servers() { return ProcessesWithEnv(tag_); }
-  std::vector<pid_t> Copiers() { return ProcessesWithEnv(copy_tag_); }
+  // wl-copy's serving half; not the cat it starts for each paste, which
+  // carries the same environment.
+  std::vector<pid_t> Copiers() {
+    std::vector<pid_t> copiers;
+    for (const pid_t pid : ProcessesWithEnv(copy_tag_)) {
+      std::ifstream comm("/proc/" + std::to_string(pid) + "/comm");
+      std::string name;
+      if (std::getline(comm, name) && name == "wl-copy") copiers.push_back(pid);
+    }
+    return copiers;
+  }
 
   std::optional<Sway> sway_{std::in_place};
   std::string tag_;
