@@ -390,6 +390,24 @@ TEST_F(X11Test, HandsTheTextToAClipboardManagerWithoutForking) {
   EXPECT_EQ(PastedText(), expected);  // now served by the manager
 }
 
+TEST_F(X11Test, HandsThreeMegabytesToAClipboardManagerIncrementally) {
+  const std::string saved = kTempDir + "/manager3m-" + std::to_string(getpid());
+  Process manager({kPeer, "manager", saved});
+  ASSERT_EQ(manager.ReadLine(), "ready");
+  std::string source;
+  while (source.size() < 3 * 1024 * 1024) source += "select a, b from t\n";
+  Copy(source);
+  RunQuillmoreOk();
+  EXPECT_TRUE(Servers().empty()) << "a server was forked despite the manager";
+  const std::string expected = LaidOut(source);
+  EXPECT_EQ(ReadFile(saved), expected);
+  const std::string log = ReadFile(saved + ".log");
+  EXPECT_NE(log.find("multiple: UTF8_STRING TIMESTAMP None (incr)\n"),
+            std::string::npos)
+      << log;
+  EXPECT_EQ(PastedText(), expected);
+}
+
 TEST_F(X11Test, FallsBackToAServerWhenTheManagerDoesNotAnswer) {
   Process manager({kPeer, "manager", kTempDir + "/silent-manager"});
   ASSERT_EQ(manager.ReadLine(), "ready");

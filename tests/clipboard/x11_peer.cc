@@ -212,6 +212,34 @@ xcb_atom_t Convert(xcb_atom_t clipboard, xcb_atom_t target, xcb_atom_t property,
   return reinterpret_cast<xcb_selection_notify_event_t*>(event.get())->property;
 }
 
+// Reads a text property on our window, following an INCR transfer: each
+// deletion (TakeProperty deletes) asks for the next chunk, and an empty
+// chunk ends it. Notes in log whether the text came incrementally.
+std::string TakeText(xcb_atom_t property, std::ostringstream* log) {
+  const xcb_atom_t incr = Atom("INCR");
+  auto reply = TakeProperty(property);
+  if (!reply || reply->type == XCB_NONE) return {};
+  const auto bytes = [](const XPtr<xcb_get_property_reply_t>& r) {
+    return std::string(
+        static_cast<const char*>(xcb_get_property_value(r.get())),
+        xcb_get_property_value_length(r.get()));
+  };
+  if (reply->type != incr) return bytes(reply);
+  *log << " (incr)";
+  std::string text;
+  for (;;) {
+    auto event = WaitFor(XCB_PROPERTY_NOTIFY);
+    const auto* notify =
+        reinterpret_cast<xcb_property_notify_event_t*>(event.get());
+    if (notify->atom != property || notify->state != XCB_PROPERTY_NEW_VALUE) {
+      continue;
+    }
+    auto chunk = TakeProperty(property);
+    if (!chunk || xcb_get_property_value_length(chunk.get()) == 0) return text;
+    text += bytes(chunk);
+  }
+}
+
 int Manager(const char* out_path) {
   const xcb_atom_t clipboard = Atom("CLIPBOARD");
   const xcb_atom_t manager = Atom("CLIPBOARD_MANAGER");
@@ -268,12 +296,7 @@ int Manager(const char* out_path) {
       for (std::uint32_t i = 0; i + 1 < reply->value_len; i += 2) {
         log << ' ' << AtomName(back[i]);
       }
-      auto text_reply = TakeProperty(p_text);
-      if (text_reply && text_reply->type != XCB_NONE) {
-        text.assign(
-            static_cast<const char*>(xcb_get_property_value(text_reply.get())),
-            xcb_get_property_value_length(text_reply.get()));
-      }
+      text = TakeText(p_text, &log);
       auto time_reply = TakeProperty(p_time);
       if (time_reply && time_reply->format == 32 &&
           time_reply->value_len == 1) {
