@@ -6,6 +6,7 @@
 #define QUILLMORE_CLIPBOARD_LINUX_SHARED_H_
 
 #include <sys/types.h>
+#include <unistd.h>
 
 #include <chrono>
 #include <functional>
@@ -41,6 +42,47 @@ class FileDescriptor {
 
  private:
   int fd_;
+};
+
+// A client's connection to a display server, X or Wayland, owned: ended
+// when the owner goes. The two libraries differ only in how a connection is
+// ended and how its socket is found.
+template <typename Handle, void (*kDisconnect)(Handle*),
+          int (*kSocket)(Handle*)>
+class DisplayConnection {
+ public:
+  explicit DisplayConnection(Handle* handle) noexcept : handle_(handle) {}
+  DisplayConnection(DisplayConnection&& other) noexcept
+      : handle_(std::exchange(other.handle_, nullptr)) {}
+  DisplayConnection& operator=(DisplayConnection&& other) noexcept {
+    if (this != &other) {
+      Reset();
+      handle_ = std::exchange(other.handle_, nullptr);
+    }
+    return *this;
+  }
+  DisplayConnection(const DisplayConnection&) = delete;
+  DisplayConnection& operator=(const DisplayConnection&) = delete;
+  ~DisplayConnection() { Reset(); }
+
+  Handle* get() const noexcept { return handle_; }
+
+  // In a forked child: let go of the parent's connection without ending it.
+  // Disconnecting would shut down the socket the parent still talks
+  // through; closing our copy of the descriptor leaves the parent's intact.
+  // The bookkeeping the library allocated is left to the child's exit.
+  void AbandonAfterFork() noexcept {
+    if (handle_ != nullptr) close(kSocket(handle_));
+    handle_ = nullptr;
+  }
+
+ private:
+  void Reset() noexcept {
+    if (handle_ != nullptr) kDisconnect(handle_);
+    handle_ = nullptr;
+  }
+
+  Handle* handle_;
 };
 
 // Linux programs end lines with LF; programs that write CR LF there show a

@@ -177,39 +177,9 @@ struct CoreDestroyer {
 template <typename T, typename Destroyer = CoreDestroyer>
 using Proxy = std::unique_ptr<T, ProxyDeleter<T, Destroyer>>;
 
-class Display {
- public:
-  explicit Display(wl_display* d) noexcept : d_(d) {}
-  Display(Display&& other) noexcept : d_(std::exchange(other.d_, nullptr)) {}
-  Display& operator=(Display&& other) noexcept {
-    if (this != &other) {
-      Reset();
-      d_ = std::exchange(other.d_, nullptr);
-    }
-    return *this;
-  }
-  Display(const Display&) = delete;
-  Display& operator=(const Display&) = delete;
-  ~Display() { Reset(); }
-
-  wl_display* get() const noexcept { return d_; }
-
-  // In a forked child: let go of the parent's connection without touching
-  // the socket the parent still talks through. The bookkeeping libwayland
-  // allocated is left to the child's exit.
-  void AbandonAfterFork() noexcept {
-    if (d_ != nullptr) close(wl_display_get_fd(d_));
-    d_ = nullptr;
-  }
-
- private:
-  void Reset() noexcept {
-    if (d_ != nullptr) wl_display_disconnect(d_);
-    d_ = nullptr;
-  }
-
-  wl_display* d_;
-};
+using Display =
+    linux_clipboard::DisplayConnection<wl_display, wl_display_disconnect,
+                                       wl_display_get_fd>;
 
 // ---------------------------------------------------------------------------
 // The connection: the display, what the compositor offers, the wait loop and

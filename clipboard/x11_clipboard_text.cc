@@ -75,42 +75,11 @@ template <typename T>
 using XPtr = std::unique_ptr<T, FreeDeleter>;
 using Event = XPtr<xcb_generic_event_t>;
 
-class Connection {
- public:
-  explicit Connection(xcb_connection_t* c) noexcept : c_(c) {}
-  Connection(Connection&& other) noexcept
-      : c_(std::exchange(other.c_, nullptr)) {}
-  Connection& operator=(Connection&& other) noexcept {
-    if (this != &other) {
-      Reset();
-      c_ = std::exchange(other.c_, nullptr);
-    }
-    return *this;
-  }
-  Connection(const Connection&) = delete;
-  Connection& operator=(const Connection&) = delete;
-  ~Connection() { Reset(); }
-
-  xcb_connection_t* get() const noexcept { return c_; }
-
-  // In a forked child: let go of the parent's connection without ending it.
-  // xcb_disconnect would shut the socket down, which the parent shares;
-  // closing our copy of the descriptor leaves the parent's intact. The small
-  // bookkeeping xcb allocated is left to the child's exit.
-  void AbandonAfterFork() noexcept {
-    if (c_ != nullptr) close(xcb_get_file_descriptor(c_));
-    c_ = nullptr;
-  }
-
- private:
-  void Reset() noexcept {
-    // xcb_connect never returns null; even a failed connection is freed here.
-    if (c_ != nullptr) xcb_disconnect(c_);
-    c_ = nullptr;
-  }
-
-  xcb_connection_t* c_;
-};
+// xcb_connect never returns null; even a failed connection is ended (and
+// freed) by its owner.
+using Connection =
+    linux_clipboard::DisplayConnection<xcb_connection_t, xcb_disconnect,
+                                       xcb_get_file_descriptor>;
 
 class Window {
  public:
@@ -217,6 +186,8 @@ class Session {
   // Reading.
   xcb_window_t SelectionOwner(xcb_atom_t selection);
   xcb_timestamp_t ServerTime();
+  Event ConvertSelection(xcb_atom_t selection, xcb_atom_t target,
+                         xcb_timestamp_t time, Clock::duration timeout);
   std::optional<Received> Request(xcb_atom_t target, xcb_timestamp_t time);
   std::optional<Received> ReadProperty(xcb_atom_t property);
   Received ReadIncr(xcb_atom_t property, std::size_t size_hint);
@@ -687,24 +658,37 @@ std::string Session::Read() {
   return {};  // no text on the clipboard (an image only, say)
 }
 
-std::optional<Received> Session::Request(xcb_atom_t target,
-                                         xcb_timestamp_t time) {
+// Asks the owner of selection to convert it to target into our property,
+// and waits for the answer until timeout has passed. Returns the answer, or
+// nothing when none came in time; a broken connection throws. A reply to
+// the clipboard manager's SAVE_TARGETS is taken whatever target it names.
+Event Session::ConvertSelection(xcb_atom_t selection, xcb_atom_t target,
+                                xcb_timestamp_t time, Clock::duration timeout) {
   xcb_delete_property(c(), window_.id(), atoms_.property);
-  xcb_convert_selection(c(), window_.id(), atoms_.clipboard, target,
-                        atoms_.property, time);
+  xcb_convert_selection(c(), window_.id(), selection, target, atoms_.property,
+                        time);
+  const bool any_target = target == atoms_.save_targets;
   Event event;
   const Wake wake = WaitForEvent(
-      Clock::now() + kAnswerTimeout,
+      Clock::now() + timeout,
       [&](const xcb_generic_event_t* e) {
         if ((e->response_type & 0x7F) != XCB_SELECTION_NOTIFY) return false;
         const auto* n =
             reinterpret_cast<const xcb_selection_notify_event_t*>(e);
-        return n->requestor == window_.id() &&
-               n->selection == atoms_.clipboard && n->target == target;
+        return n->requestor == window_.id() && n->selection == selection &&
+               (any_target || n->target == target);
       },
       &event);
   if (wake == Wake::kBroken) FailConnection();
-  if (wake != Wake::kEvent) {
+  if (wake != Wake::kEvent) event.reset();
+  return event;
+}
+
+std::optional<Received> Session::Request(xcb_atom_t target,
+                                         xcb_timestamp_t time) {
+  const Event event =
+      ConvertSelection(atoms_.clipboard, target, time, kAnswerTimeout);
+  if (!event) {
     Fail(status::kTimeout, "the owning program did not answer within 2 s");
   }
   const auto* notify =
@@ -802,22 +786,10 @@ void Session::HandOver() {
 // taken the text, and we fall back to our own server.
 bool Session::HandToManager() {
   if (SelectionOwner(atoms_.clipboard_manager) == XCB_NONE) return false;
-  xcb_delete_property(c(), window_.id(), atoms_.property);
-  xcb_convert_selection(c(), window_.id(), atoms_.clipboard_manager,
-                        atoms_.save_targets, atoms_.property, owned_since_);
-  Event event;
-  const Wake wake = WaitForEvent(
-      Clock::now() + kManagerTimeout,
-      [&](const xcb_generic_event_t* e) {
-        if ((e->response_type & 0x7F) != XCB_SELECTION_NOTIFY) return false;
-        const auto* n =
-            reinterpret_cast<const xcb_selection_notify_event_t*>(e);
-        return n->requestor == window_.id() &&
-               n->selection == atoms_.clipboard_manager;
-      },
-      &event);
-  if (wake == Wake::kBroken) FailConnection();
-  if (wake != Wake::kEvent) return false;
+  const Event event =
+      ConvertSelection(atoms_.clipboard_manager, atoms_.save_targets,
+                       owned_since_, kManagerTimeout);
+  if (!event) return false;
   xcb_delete_property(c(), window_.id(), atoms_.property);
   const auto* notify =
       reinterpret_cast<const xcb_selection_notify_event_t*>(event.get());
