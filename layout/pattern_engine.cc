@@ -26,10 +26,6 @@ constexpr int kMaxNesting = 64;
 // sizes it is matched by trying the list directly instead of by the Pike VM.
 constexpr std::size_t kMaxLiterals = 32;
 constexpr std::size_t kMaxLiteralLength = 256;
-// Matches remembered by the counting pass, so the writing pass does not have
-// to find them again. Beyond this the writing pass searches anew, which keeps
-// the engine's own memory bounded whatever the input.
-constexpr std::size_t kRememberedMatches = std::size_t{1} << 18;
 constexpr std::size_t kNone = std::numeric_limits<std::size_t>::max();
 // How many leading places of a match the candidate scan tests.
 constexpr std::size_t kPrefixLength = 3;
@@ -84,12 +80,6 @@ struct MatchSpan {
   std::size_t end;
   std::size_t group1_begin;  // kNone when group 1 took no part.
   std::size_t group1_end;
-};
-
-// Memory an engine keeps from one Replace to the next, so that a chain of
-// replacements does not allocate (and fault in) the same space every time.
-struct Scratch {
-  std::vector<MatchSpan> matches;
 };
 
 enum class NodeKind { kSet, kConcat, kAlt, kGroup, kPlus };
@@ -944,6 +934,8 @@ inline Unit* CopyUnits(const Unit* from, std::size_t count, Unit* to) {
   return to + count;
 }
 
+}  // namespace
+
 // The replacement template, split once into literal pieces and "$1"s.
 template <typename Unit>
 struct Template {
@@ -989,7 +981,6 @@ struct Template {
   }
 };
 
-}  // namespace
 }  // namespace pattern_internal
 
 using namespace pattern_internal;
@@ -1043,6 +1034,48 @@ const Compiled<Unit>* PatternEngine<Unit>::CompiledForSettings() {
 }
 
 template <typename Unit>
+bool PatternEngine<Unit>::WriteResult(const Compiled<Unit>& compiled,
+                                      const Template<Unit>& tmpl, View source,
+                                      const std::make_unsigned_t<Unit>* noop,
+                                      std::size_t limit, Text* out) const {
+  // The length of *out is the part of its buffer in use: it grows (within
+  // the capacity, so the buffer never moves) a step ahead of the writing,
+  // and is cut to what was written at the end. Zero-filling a step just
+  // before it is overwritten is cheap, and memory that is never written is
+  // never touched. What a reused buffer already holds is simply overwritten.
+  constexpr std::size_t kStep = std::size_t{1} << 16;
+  if (out->size() > limit) out->resize(limit);
+  const Unit* const s = source.data();
+  std::size_t written = 0;
+  auto room_for = [&](std::size_t more) -> Unit* {
+    const std::size_t needed = written + more;
+    if (needed > out->size()) {
+      if (needed > limit) return nullptr;
+      out->resize(std::min(limit, std::max(needed, out->size() + kStep)));
+    }
+    return out->data() + written;
+  };
+  Matcher<Unit> matcher(compiled, source, noop);
+  MatchSpan m;
+  std::size_t copied = 0;
+  for (std::size_t from = 0; matcher.Find(from, &m); from = m.end) {
+    const std::size_t gap = m.begin - copied;
+    Unit* w = room_for(gap + tmpl.Length(m));
+    if (w == nullptr) return false;
+    w = CopyUnits(s + copied, gap, w);
+    w = tmpl.Write(s, m, w);
+    written = static_cast<std::size_t>(w - out->data());
+    copied = m.end;
+    if (!global_) break;
+  }
+  Unit* w = room_for(source.size() - copied);
+  if (w == nullptr) return false;
+  w = CopyUnits(s + copied, source.size() - copied, w);
+  out->resize(static_cast<std::size_t>(w - out->data()));
+  return true;
+}
+
+template <typename Unit>
 Status PatternEngine<Unit>::Replace(View source, View replacement,
                                     Text* result) {
   if (!parsed_) {
@@ -1063,37 +1096,8 @@ Status PatternEngine<Unit>::Replace(View source, View replacement,
       noop = &noop_unit;
     }
 
-    // First pass: the exact size of the result, so it is allocated once and
-    // the peak memory is the source plus the result, nothing more.
-    if (!scratch_) scratch_ = std::make_unique<Scratch>();
-    std::vector<MatchSpan>& remembered = scratch_->matches;
-    remembered.clear();
-    bool all_remembered = true;
-    std::size_t length = source.size();
-    {
-      Matcher<Unit> matcher(*compiled, source, noop);
-      MatchSpan beyond;
-      for (std::size_t from = 0;;) {
-        // The match is found straight into its place in the list: copying
-        // it there afterwards would read back what was just written, which
-        // the processor makes wait.
-        MatchSpan* m = remembered.size() < kRememberedMatches
-                           ? &remembered.emplace_back()
-                           : &beyond;
-        if (!matcher.Find(from, m)) {
-          if (m != &beyond) remembered.pop_back();
-          break;
-        }
-        if (m == &beyond) all_remembered = false;
-        length = length - (m->end - m->begin) + tmpl.Length(*m);
-        from = m->end;
-        if (!global_) break;
-      }
-    }
-
     // The result is written in place. A buffer that already has the room
-    // is reused as it is (no allocation, no zero-filling of what is about to
-    // be overwritten); one that is too small is dropped first rather than
+    // is reused as it is; one that is too small is dropped first rather than
     // grown, since growing would copy its stale contents. A result that
     // shares memory with the source is built aside and swapped in.
     const Unit* const result_begin = result->data();
@@ -1101,31 +1105,31 @@ Status PatternEngine<Unit>::Replace(View source, View replacement,
                          source.data() < result_begin + result->capacity();
     Text aside;
     Text& out = aliased ? aside : *result;
-    if (out.capacity() < length) {
-      // Room to spare, so the rules after this one, whose texts grow a
-      // little each time, can write into the same buffer. Memory that is
-      // reserved but never written costs nothing on any desktop system.
+
+    // Most replacements change a text's length by a few percent at most, so
+    // the result is written in one pass into room for the source and an
+    // eighth more: room that is reserved but not written costs no memory.
+    // Only when that is not enough is the room given up and the exact
+    // length counted first, so memory never holds two results at once.
+    const std::size_t room = source.size() + source.size() / 8 + 16;
+    if (out.capacity() < room) {
       Text().swap(out);
-      out.reserve(length + length / 8);
+      out.reserve(room);
     }
-    out.resize(length);
-    Unit* w = out.data();
-    const Unit* s = source.data();
-    std::size_t copied = 0;
-    auto emit = [&](const MatchSpan& m) {
-      w = CopyUnits(s + copied, m.begin - copied, w);
-      w = tmpl.Write(s, m, w);
-      copied = m.end;
-    };
-    for (const MatchSpan& m : remembered) emit(m);
-    if (!all_remembered) {
+    if (!WriteResult(*compiled, tmpl, source, noop, out.capacity(), &out)) {
+      std::size_t length = source.size();
       Matcher<Unit> matcher(*compiled, source, noop);
       MatchSpan m;
-      for (std::size_t from = copied; matcher.Find(from, &m); from = m.end) {
-        emit(m);
+      for (std::size_t from = 0; matcher.Find(from, &m); from = m.end) {
+        length = length - (m.end - m.begin) + tmpl.Length(m);
+        if (!global_) break;
       }
+      Text().swap(out);
+      // Room to spare, so the rules after this one, whose texts grow a
+      // little each time, can write into the same buffer.
+      out.reserve(length + length / 8);
+      WriteResult(*compiled, tmpl, source, noop, length, &out);
     }
-    CopyUnits(s + copied, source.size() - copied, w);
     if (aliased) result->swap(out);
     return Status::Ok();
   } catch (const std::bad_alloc&) {

@@ -26,6 +26,7 @@
 #include <memory>
 #include <string>
 #include <string_view>
+#include <type_traits>
 
 #include "run/error.h"
 
@@ -36,7 +37,8 @@ template <typename Unit>
 struct Parsed;
 template <typename Unit>
 struct Compiled;
-struct Scratch;
+template <typename Unit>
+struct Template;
 }  // namespace pattern_internal
 
 template <typename Unit>
@@ -70,12 +72,17 @@ class PatternEngine {
 
  private:
   const pattern_internal::Compiled<Unit>* CompiledForSettings();
+  // Writes the result of replacing in source into *out, within capacity
+  // limit; false when it does not fit.
+  bool WriteResult(const pattern_internal::Compiled<Unit>& compiled,
+                   const pattern_internal::Template<Unit>& tmpl, View source,
+                   const std::make_unsigned_t<Unit>* noop, std::size_t limit,
+                   Text* out) const;
 
   std::unique_ptr<pattern_internal::Parsed<Unit>> parsed_;
   // The compiled program depends on IgnoreCase, so it is built on first use
   // and rebuilt only when that setting has changed.
   std::unique_ptr<pattern_internal::Compiled<Unit>> compiled_;
-  std::unique_ptr<pattern_internal::Scratch> scratch_;
   bool global_ = false;
   bool ignore_case_ = false;
 };
