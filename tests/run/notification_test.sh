@@ -3,6 +3,7 @@
 # dbus-daemon: the notification server of the tests' own writes down each
 # Notify call, and dbus-monitor watches the same calls on the bus. quillmore
 # fails for want of an X display; an Xvfb with xclip gives it a success.
+# Last, a real notification server (dunst, on that Xvfb) shows the report.
 # usage: notification_test.sh QUILLMORE NOTIFICATION_SERVER
 set -uo pipefail
 quillmore=$1 server=$2
@@ -179,10 +180,42 @@ if wait_for_file "$work/xdisplay"; then
   laid_out=$(DISPLAY=$display xclip -selection clipboard -o)
   check "success: the clipboard was laid out" \
     test "$laid_out" = "$(printf 'select a,\n        b\n  from t')"
+  stop_server
+
+  # A real notification server, dunst, on the same display and bus: it
+  # takes markup, so the report's <, > and & arrive escaped, and shows it.
+  XDG_CONFIG_HOME=$work/empty DISPLAY=$display DBUS_SESSION_BUS_ADDRESS=$address \
+    dunst >"$work/dunst.log" 2>&1 &
+  dunst_pid=$!
+  pids+=("$dunst_pid")
+  for _ in $(seq 100); do
+    DBUS_SESSION_BUS_ADDRESS=$address dbus-send --session --print-reply \
+      --dest=org.freedesktop.DBus /org/freedesktop/DBus \
+      org.freedesktop.DBus.NameHasOwner string:org.freedesktop.Notifications \
+      2>/dev/null | grep -q 'boolean true' && break
+    sleep 0.05
+  done
+  run_quillmore DBUS_SESSION_BUS_ADDRESS="$address" DISPLAY='unix/<a&b>:97'
+  check "dunst: exit status 1" test "$status" -eq 1
+  check "dunst: the same report as before" test "$(cat "$work/err")" = "$marked"
+  # Closed notifications go to dunst's history, which dunstctl reads out.
+  export DBUS_SESSION_BUS_ADDRESS=$address
+  dunstctl close-all
+  dunstctl history >"$work/history" 2>&1
+  unset DBUS_SESSION_BUS_ADDRESS
+  python3 -c '
+import json, sys
+entries = json.load(open(sys.argv[1]))["data"][0]
+for e in entries:
+    print("%s|%s|%s" % (e["appname"]["data"], e["summary"]["data"],
+                        e["body"]["data"]))' "$work/history" >"$work/shown" 2>&1
+  check "dunst: shown once, from quillmore, with the escaped report" \
+    diff -u <(printf '%s\n' "quillmore|quillmore|$escaped") "$work/shown"
+  kill "$dunst_pid"
 else
   check "Xvfb started" false
+  stop_server
 fi
-stop_server
 
 echo "notification: $passed passed, $failed failed"
 [ "$failed" -eq 0 ]
