@@ -20,9 +20,8 @@ if(quillmore_xcb_archives)
   set(quillmore_xcb ${quillmore_xcb_archives})
 endif()
 
-add_library(quillmore_clipboard STATIC x11_clipboard_text.cc)
-target_include_directories(quillmore_clipboard PRIVATE ${XCB_INCLUDE_DIRS})
-target_link_libraries(quillmore_clipboard PUBLIC quillmore_clipboard_api
-                                          PRIVATE ${quillmore_xcb})
-set(QUILLMORE_TEXT_UNIT char)
-set(QUILLMORE_TEXT_UNIT char PARENT_SCOPE)
+add_library(quillmore_clipboard_x11 STATIC x11_clipboard_text.cc)
+target_include_directories(quillmore_clipboard_x11 PRIVATE ${XCB_INCLUDE_DIRS})
+target_link_libraries(quillmore_clipboard_x11
+                      PUBLIC quillmore_clipboard_api
+                      PRIVATE quillmore_clipboard_linux_shared ${quillmore_xcb})

@@ -12,10 +12,7 @@
 #include "clipboard/x11_clipboard_text.h"
 
 #include <errno.h>
-#include <fcntl.h>
 #include <poll.h>
-#include <signal.h>
-#include <sys/wait.h>
 #include <unistd.h>
 #include <xcb/xcb.h>
 
@@ -33,12 +30,17 @@
 #include <utility>
 #include <vector>
 
+#include "clipboard/linux_shared.h"
 #include "run/error.h"
 
 namespace quillmore {
 namespace {
 
-using Clock = std::chrono::steady_clock;
+using linux_clipboard::Clock;
+using linux_clipboard::Latin1ToUtf8;
+using linux_clipboard::RepresentableInLatin1;
+using linux_clipboard::Utf8ToLatin1;
+using linux_clipboard::WithLfLineBreaks;
 using std::chrono::milliseconds;
 
 constexpr char kInterface[] = "ClipboardText";
@@ -51,8 +53,6 @@ constexpr milliseconds kAnswerTimeout{2000};
 constexpr milliseconds kRequestorTimeout{5000};
 // How long a clipboard manager may take to take the text over.
 constexpr milliseconds kManagerTimeout{5000};
-// How long the forked server may take to say it holds the selection.
-constexpr milliseconds kServerStartTimeout{2000};
 // How long the server keeps finishing transfers after losing the selection.
 constexpr milliseconds kFinishTimeout{5000};
 // Texts above this size (or a quarter of the server's largest request, if
@@ -75,42 +75,11 @@ template <typename T>
 using XPtr = std::unique_ptr<T, FreeDeleter>;
 using Event = XPtr<xcb_generic_event_t>;
 
-class Connection {
- public:
-  explicit Connection(xcb_connection_t* c) noexcept : c_(c) {}
-  Connection(Connection&& other) noexcept
-      : c_(std::exchange(other.c_, nullptr)) {}
-  Connection& operator=(Connection&& other) noexcept {
-    if (this != &other) {
-      Reset();
-      c_ = std::exchange(other.c_, nullptr);
-    }
-    return *this;
-  }
-  Connection(const Connection&) = delete;
-  Connection& operator=(const Connection&) = delete;
-  ~Connection() { Reset(); }
-
-  xcb_connection_t* get() const noexcept { return c_; }
-
-  // In a forked child: let go of the parent's connection without ending it.
-  // xcb_disconnect would shut the socket down, which the parent shares;
-  // closing our copy of the descriptor leaves the parent's intact. The small
-  // bookkeeping xcb allocated is left to the child's exit.
-  void AbandonAfterFork() noexcept {
-    if (c_ != nullptr) close(xcb_get_file_descriptor(c_));
-    c_ = nullptr;
-  }
-
- private:
-  void Reset() noexcept {
-    // xcb_connect never returns null; even a failed connection is freed here.
-    if (c_ != nullptr) xcb_disconnect(c_);
-    c_ = nullptr;
-  }
-
-  xcb_connection_t* c_;
-};
+// xcb_connect never returns null; even a failed connection is ended (and
+// freed) by its owner.
+using Connection =
+    linux_clipboard::DisplayConnection<xcb_connection_t, xcb_disconnect,
+                                       xcb_get_file_descriptor>;
 
 class Window {
  public:
@@ -146,116 +115,6 @@ class Window {
   xcb_connection_t* c_ = nullptr;
   xcb_window_t id_ = XCB_NONE;
 };
-
-class FileDescriptor {
- public:
-  explicit FileDescriptor(int fd = -1) noexcept : fd_(fd) {}
-  FileDescriptor(FileDescriptor&& other) noexcept
-      : fd_(std::exchange(other.fd_, -1)) {}
-  FileDescriptor& operator=(FileDescriptor&& other) noexcept {
-    if (this != &other) {
-      Reset();
-      fd_ = std::exchange(other.fd_, -1);
-    }
-    return *this;
-  }
-  FileDescriptor(const FileDescriptor&) = delete;
-  FileDescriptor& operator=(const FileDescriptor&) = delete;
-  ~FileDescriptor() { Reset(); }
-
-  int get() const noexcept { return fd_; }
-  void Reset() noexcept {
-    if (fd_ >= 0) close(fd_);
-    fd_ = -1;
-  }
-
- private:
-  int fd_;
-};
-
-// ---------------------------------------------------------------------------
-// Texts.
-
-// X11 programs end lines with LF; programs that write CR LF there show a
-// stray CR at every line end. The layout makes CR LF, so each pair becomes
-// LF on the way out. A lone CR is not a line break and stays.
-std::string WithLfLineBreaks(std::string_view text) {
-  std::string out;
-  out.reserve(text.size());
-  for (std::size_t i = 0; i < text.size(); ++i) {
-    if (text[i] == '\r' && i + 1 < text.size() && text[i + 1] == '\n') continue;
-    out.push_back(text[i]);
-  }
-  return out;
-}
-
-// Decodes one UTF-8 sequence at text[*i]; returns the code point and
-// advances *i, or returns -1 for a sequence that is not valid UTF-8.
-long DecodeUtf8(std::string_view text, std::size_t* i) {
-  const auto byte = [&](std::size_t k) {
-    return static_cast<unsigned char>(text[k]);
-  };
-  const unsigned char lead = byte(*i);
-  if (lead < 0x80) {
-    ++*i;
-    return lead;
-  }
-  int length;
-  long cp;
-  long min;
-  if (lead >= 0xC2 && lead <= 0xDF) {
-    length = 2, cp = lead & 0x1F, min = 0x80;
-  } else if (lead >= 0xE0 && lead <= 0xEF) {
-    length = 3, cp = lead & 0x0F, min = 0x800;
-  } else if (lead >= 0xF0 && lead <= 0xF4) {
-    length = 4, cp = lead & 0x07, min = 0x10000;
-  } else {
-    return -1;
-  }
-  if (text.size() - *i < static_cast<std::size_t>(length)) return -1;
-  for (int k = 1; k < length; ++k) {
-    const unsigned char next = byte(*i + k);
-    if ((next & 0xC0) != 0x80) return -1;
-    cp = (cp << 6) | (next & 0x3F);
-  }
-  if (cp < min || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) return -1;
-  *i += length;
-  return cp;
-}
-
-// Whether text (UTF-8) can be offered as STRING, which is Latin-1 by
-// definition: valid UTF-8 with no character above U+00FF.
-bool RepresentableInLatin1(std::string_view text) {
-  for (std::size_t i = 0; i < text.size();) {
-    const long cp = DecodeUtf8(text, &i);
-    if (cp < 0 || cp > 0xFF) return false;
-  }
-  return true;
-}
-
-std::string Utf8ToLatin1(std::string_view text) {
-  std::string out;
-  out.reserve(text.size());
-  for (std::size_t i = 0; i < text.size();) {
-    out.push_back(static_cast<char>(DecodeUtf8(text, &i)));
-  }
-  return out;
-}
-
-std::string Latin1ToUtf8(std::string_view text) {
-  std::string out;
-  out.reserve(text.size());
-  for (const char c : text) {
-    const auto u = static_cast<unsigned char>(c);
-    if (u < 0x80) {
-      out.push_back(c);
-    } else {
-      out.push_back(static_cast<char>(0xC0 | (u >> 6)));
-      out.push_back(static_cast<char>(0x80 | (u & 0x3F)));
-    }
-  }
-  return out;
-}
 
 // ---------------------------------------------------------------------------
 // The session: one connection, one window, the atoms, what we offer.
@@ -327,6 +186,8 @@ class Session {
   // Reading.
   xcb_window_t SelectionOwner(xcb_atom_t selection);
   xcb_timestamp_t ServerTime();
+  Event ConvertSelection(xcb_atom_t selection, xcb_atom_t target,
+                         xcb_timestamp_t time, Clock::duration timeout);
   std::optional<Received> Request(xcb_atom_t target, xcb_timestamp_t time);
   std::optional<Received> ReadProperty(xcb_atom_t property);
   Received ReadIncr(xcb_atom_t property, std::size_t size_hint);
@@ -334,7 +195,6 @@ class Session {
   // Hand-over.
   bool HandToManager();
   void ForkServer();
-  [[noreturn]] void RunServer(int report_fd);
   void ServeUntilTaken();
 
   // Serving.
@@ -798,24 +658,37 @@ std::string Session::Read() {
   return {};  // no text on the clipboard (an image only, say)
 }
 
-std::optional<Received> Session::Request(xcb_atom_t target,
-                                         xcb_timestamp_t time) {
+// Asks the owner of selection to convert it to target into our property,
+// and waits for the answer until timeout has passed. Returns the answer, or
+// nothing when none came in time; a broken connection throws. A reply to
+// the clipboard manager's SAVE_TARGETS is taken whatever target it names.
+Event Session::ConvertSelection(xcb_atom_t selection, xcb_atom_t target,
+                                xcb_timestamp_t time, Clock::duration timeout) {
   xcb_delete_property(c(), window_.id(), atoms_.property);
-  xcb_convert_selection(c(), window_.id(), atoms_.clipboard, target,
-                        atoms_.property, time);
+  xcb_convert_selection(c(), window_.id(), selection, target, atoms_.property,
+                        time);
+  const bool any_target = target == atoms_.save_targets;
   Event event;
   const Wake wake = WaitForEvent(
-      Clock::now() + kAnswerTimeout,
+      Clock::now() + timeout,
       [&](const xcb_generic_event_t* e) {
         if ((e->response_type & 0x7F) != XCB_SELECTION_NOTIFY) return false;
         const auto* n =
             reinterpret_cast<const xcb_selection_notify_event_t*>(e);
-        return n->requestor == window_.id() &&
-               n->selection == atoms_.clipboard && n->target == target;
+        return n->requestor == window_.id() && n->selection == selection &&
+               (any_target || n->target == target);
       },
       &event);
   if (wake == Wake::kBroken) FailConnection();
-  if (wake != Wake::kEvent) {
+  if (wake != Wake::kEvent) event.reset();
+  return event;
+}
+
+std::optional<Received> Session::Request(xcb_atom_t target,
+                                         xcb_timestamp_t time) {
+  const Event event =
+      ConvertSelection(atoms_.clipboard, target, time, kAnswerTimeout);
+  if (!event) {
     Fail(status::kTimeout, "the owning program did not answer within 2 s");
   }
   const auto* notify =
@@ -913,22 +786,10 @@ void Session::HandOver() {
 // taken the text, and we fall back to our own server.
 bool Session::HandToManager() {
   if (SelectionOwner(atoms_.clipboard_manager) == XCB_NONE) return false;
-  xcb_delete_property(c(), window_.id(), atoms_.property);
-  xcb_convert_selection(c(), window_.id(), atoms_.clipboard_manager,
-                        atoms_.save_targets, atoms_.property, owned_since_);
-  Event event;
-  const Wake wake = WaitForEvent(
-      Clock::now() + kManagerTimeout,
-      [&](const xcb_generic_event_t* e) {
-        if ((e->response_type & 0x7F) != XCB_SELECTION_NOTIFY) return false;
-        const auto* n =
-            reinterpret_cast<const xcb_selection_notify_event_t*>(e);
-        return n->requestor == window_.id() &&
-               n->selection == atoms_.clipboard_manager;
-      },
-      &event);
-  if (wake == Wake::kBroken) FailConnection();
-  if (wake != Wake::kEvent) return false;
+  const Event event =
+      ConvertSelection(atoms_.clipboard_manager, atoms_.save_targets,
+                       owned_since_, kManagerTimeout);
+  if (!event) return false;
   xcb_delete_property(c(), window_.id(), atoms_.property);
   const auto* notify =
       reinterpret_cast<const xcb_selection_notify_event_t*>(event.get());
@@ -939,105 +800,27 @@ bool Session::HandToManager() {
 
 // No clipboard manager: a child process takes the selection over on its own
 // connection and serves it after we are gone. We return once it says it owns
-// the selection, so a paste right after we end finds the text.
+// the selection, so a paste right after we end finds the text; until then we
+// serve our own requests, so a paste in this moment works too.
 void Session::ForkServer() {
-  int fds[2];
-  if (pipe2(fds, O_CLOEXEC) != 0) {
-    Fail(status::kFail, std::string("cannot start the clipboard server: ") +
-                            std::strerror(errno));
-  }
-  FileDescriptor report_read(fds[0]);
-  FileDescriptor report_write(fds[1]);
   xcb_flush(c());
-  const pid_t pid = fork();
-  if (pid < 0) {
-    Fail(status::kFail, std::string("cannot start the clipboard server: ") +
-                            std::strerror(errno));
-  }
-  if (pid == 0) RunServer(report_write.get());
-  report_write.Reset();
-
-  // Serve our own requests meanwhile: a paste in this moment still works.
-  std::string report;
-  const Clock::time_point deadline = Clock::now() + kServerStartTimeout;
-  for (;;) {
-    Event unused;
-    const Wake wake = Wait(
-        deadline, [](const xcb_generic_event_t*) { return false; }, &unused,
-        report_read.get(), [] { return false; });
-    if (wake == Wake::kFd) {
-      char buffer[512];
-      const ssize_t n = read(report_read.get(), buffer, sizeof buffer);
-      if (n > 0) {
-        report.append(buffer, n);
-        continue;
-      }
-      if (n < 0 && errno == EINTR) continue;
-      break;  // end of the report: the server has said all it will say
-    }
-    if (wake == Wake::kTimeout || wake == Wake::kBroken) {
-      kill(pid, SIGKILL);
-      waitpid(pid, nullptr, 0);
-      if (wake == Wake::kBroken) FailConnection();
-      Fail(status::kTimeout,
-           "the clipboard server did not take the text over within 2 s");
-    }
-  }
-  if (report != "ok") {
-    waitpid(pid, nullptr, 0);
-    Fail(status::kFail,
-         "the clipboard server could not take the text over: " +
-             (report.empty() ? std::string("it ended") : report));
-  }
-}
-
-// The forked child. It must not touch the parent's connection, must not hold
-// anything of the caller's (terminal, pipes, working directory) and must not
-// die with the caller's session. It never returns into the run.
-[[noreturn]] void Session::RunServer(int report_fd) {
-  connection_.AbandonAfterFork();
-  signal(SIGHUP, SIG_IGN);
-  signal(SIGPIPE, SIG_IGN);  // a report to a parent that is gone
-  setsid();
-  if (chdir("/") != 0) {
-    // Nothing depends on it; it only keeps us from pinning a mount.
-  }
-  const int null = open("/dev/null", O_RDWR);
-  if (null >= 0) {
-    dup2(null, 0);
-    dup2(null, 1);
-    dup2(null, 2);
-    if (null > 2) close(null);
-  }
-  // Descriptors the caller left open (pipes of a shell or a launcher) would
-  // keep its readers waiting for as long as we serve.
-  if (report_fd > 3) close_range(3, report_fd - 1, 0);
-  close_range(report_fd + 1, ~0u, 0);
-
-  std::string report = "ok";
   std::unique_ptr<Session> server;
-  try {
+  linux_clipboard::ServerSteps steps;
+  steps.abandon_parent = [&] { connection_.AbandonAfterFork(); };
+  steps.take_over = [&] {
     server = Session::Open("SetText", &atoms_);
     server->Own(offer_);
-  } catch (const Error& error) {
-    report = error.cause();
-    server.reset();
-  } catch (const std::bad_alloc&) {
-    report = "not enough memory";
-    server.reset();
-  }
-  const char* data = report.data();
-  std::size_t left = report.size();
-  while (left > 0) {
-    const ssize_t n = write(report_fd, data, left);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) break;
-    data += n;
-    left -= n;
-  }
-  close(report_fd);
-  if (server) server->ServeUntilTaken();
-  _exit(0);
+  };
+  steps.serve = [&] { server->ServeUntilTaken(); };
+  linux_clipboard::StartClipboardServer(
+      kInterface, operation_, steps, [&](int fd, Clock::time_point deadline) {
+        Event unused;
+        const Wake wake = Wait(
+            deadline, [](const xcb_generic_event_t*) { return false; }, &unused,
+            fd, [] { return false; });
+        if (wake == Wake::kBroken) FailConnection();
+        return wake == Wake::kFd;
+      });
 }
 
 void Session::ServeUntilTaken() {

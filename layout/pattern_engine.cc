@@ -31,6 +31,8 @@ constexpr std::size_t kMaxLiteralLength = 256;
 // the engine's own memory bounded whatever the input.
 constexpr std::size_t kRememberedMatches = std::size_t{1} << 18;
 constexpr std::size_t kNone = std::numeric_limits<std::size_t>::max();
+// How many leading places of a match the candidate scan tests.
+constexpr std::size_t kPrefixLength = 3;
 
 Status Failure(StatusCode code, std::string cause) {
   return Status{code, std::move(cause)};
@@ -322,11 +324,10 @@ struct Compiled {
   Strategy strategy = Strategy::kPikeVm;
   int run_set = -1;               // kRun: the repeated set.
   std::vector<Literal> literals;  // kLiterals, in priority order.
-  // What every match starts with: a unit of `first`, then (unless a match
-  // can be one unit long) a unit of `second`.
-  UnitSet<Unit> first;
-  UnitSet<Unit> second;
-  bool second_any = false;
+  // What every match starts with: prefix[i] holds the units that can stand
+  // at place i; prefix_any[i] when a match can end before place i.
+  std::array<UnitSet<Unit>, kPrefixLength> prefix;
+  std::array<bool, kPrefixLength> prefix_any{};
   int group_count = 0;
 };
 
@@ -435,23 +436,31 @@ class Compiler {
     }
   }
 
+  // The sets of units that can stand at the first three places of a match.
+  // Each is the union over every path, so it may admit more than the
+  // pattern does, but never less. A place a match may end before is "any".
   void ComputePrefix() {
-    std::vector<int> firsts;
+    std::vector<int> states;
     bool match = false;
-    Closure(0, &firsts, &match);
-    for (int pc : firsts) {
-      for (auto u : out_->sets[out_->program[pc].x].members()) {
-        out_->first.Add(u);
-      }
-      std::vector<int> seconds;
-      bool one_unit = false;
-      Closure(pc + 1, &seconds, &one_unit);
-      out_->second_any = out_->second_any || one_unit;
-      for (int next : seconds) {
-        for (auto u : out_->sets[out_->program[next].x].members()) {
-          out_->second.Add(u);
+    Closure(0, &states, &match);
+    for (std::size_t place = 0; place < kPrefixLength; ++place) {
+      if (match) {
+        for (std::size_t rest = place; rest < kPrefixLength; ++rest) {
+          out_->prefix_any[rest] = true;
         }
+        break;
       }
+      std::vector<int> next;
+      std::vector<char> seen(out_->program.size(), 0);
+      for (int pc : states) {
+        if (seen[pc]) continue;
+        seen[pc] = 1;
+        for (auto u : out_->sets[out_->program[pc].x].members()) {
+          out_->prefix[place].Add(u);
+        }
+        Closure(pc + 1, &next, &match);
+      }
+      states = std::move(next);
     }
   }
 
@@ -563,29 +572,28 @@ inline unsigned ByteMask(ByteVector v) {
 }
 
 // Finds where a match could start, 64 bytes at a time. A candidate is a
-// unit of `first` followed by a unit of `second` (or by anything); there may
-// be two such clauses. Everything else is skipped without being looked at
-// one unit at a time: sets of up to four units are compared lane-wise, and
-// the candidates of a 64-byte window are kept as a bit mask, so the next
-// call usually finds its answer there without scanning again. With larger
-// sets the scan falls back to one unit at a time.
+// position whose first units belong to given sets, one set per place (up to
+// kPrefixLength places; fewer where a match can be shorter); there may be
+// two such clauses. Everything else is skipped without being looked at one
+// unit at a time: sets of up to four units are compared lane-wise, and the
+// candidates of a 64-byte window are kept as a bit mask, so the next call
+// usually finds its answer there without scanning again. With larger sets
+// the scan goes one unit at a time.
 template <typename Unit>
 class CandidateScan {
  public:
-  void AddClause(const UnitSet<Unit>* first, const UnitSet<Unit>* second) {
+  // The set at each place; nullptr from the first place that may be
+  // anything (or past the end of the text).
+  using Places = std::array<const UnitSet<Unit>*, kPrefixLength>;
+
+  void AddClause(const Places& places) {
     Clause& clause = clauses_[clause_count_++];
-    clause.first = first;
-    clause.second = second;
-    vectorized_ = vectorized_ && Splat(*first, &clause.first_splat);
-    if (second != nullptr) {
-      vectorized_ = vectorized_ && Splat(*second, &clause.second_splat);
-    }
-    if (clause_count_ == 1) {
-      shape_ = second == nullptr ? Shape::kOneAny : Shape::kOneThen;
-    } else {
-      shape_ = clauses_[0].second == nullptr && second != nullptr
-                   ? Shape::kAnyOrThen
-                   : Shape::kBothThen;
+    clause.places = places;
+    clause.depth = 0;
+    while (clause.depth < kPrefixLength && places[clause.depth] != nullptr) {
+      vectorized_ = vectorized_ &&
+                    Splat(*places[clause.depth], &clause.splats[clause.depth]);
+      ++clause.depth;
     }
   }
 
@@ -600,21 +608,28 @@ class CandidateScan {
         if (rest != 0) return from + Units(rest);
         from = window_ + kWindowUnits;
       }
-      switch (shape_) {
-        case Shape::kOneAny:
-          from = ScanWindows<1, false, false>(s, n, from);
-          break;
-        case Shape::kOneThen:
-          from = ScanWindows<1, true, false>(s, n, from);
-          break;
-        case Shape::kAnyOrThen:
-          from = ScanWindows<2, false, true>(s, n, from);
-          break;
-        case Shape::kBothThen:
-          from = ScanWindows<2, true, true>(s, n, from);
-          break;
+      const std::size_t depth0 = clauses_[0].depth;
+      const std::size_t depth1 = clause_count_ == 2 ? clauses_[1].depth : 0;
+      switch (depth0 * 4 + depth1) {
+#define QUILLMORE_SCAN_CASE(d0, d1)         \
+  case d0 * 4 + d1:                         \
+    from = ScanWindows<d0, d1>(s, n, from); \
+    break;
+        QUILLMORE_SCAN_CASE(1, 0)
+        QUILLMORE_SCAN_CASE(1, 1)
+        QUILLMORE_SCAN_CASE(1, 2)
+        QUILLMORE_SCAN_CASE(1, 3)
+        QUILLMORE_SCAN_CASE(2, 0)
+        QUILLMORE_SCAN_CASE(2, 1)
+        QUILLMORE_SCAN_CASE(2, 2)
+        QUILLMORE_SCAN_CASE(2, 3)
+        QUILLMORE_SCAN_CASE(3, 0)
+        QUILLMORE_SCAN_CASE(3, 1)
+        QUILLMORE_SCAN_CASE(3, 2)
+        QUILLMORE_SCAN_CASE(3, 3)
+#undef QUILLMORE_SCAN_CASE
       }
-      if (from < window_ + kWindowUnits && from >= window_) return from;
+      if (from >= window_ && from < window_ + kWindowUnits) return from;
     }
     for (; from < n; ++from) {
       if (Accept(s, n, from)) return from;
@@ -628,13 +643,11 @@ class CandidateScan {
   static constexpr int kSplatWidth = 4;
   using Vector = typename VectorOf<sizeof(Unit)>::type;
   using Splats = std::array<Vector, kSplatWidth>;
-  enum class Shape { kOneAny, kOneThen, kAnyOrThen, kBothThen };
 
   struct Clause {
-    const UnitSet<Unit>* first = nullptr;
-    const UnitSet<Unit>* second = nullptr;  // nullptr: anything, or the end.
-    Splats first_splat{};
-    Splats second_splat{};
+    Places places{};
+    std::size_t depth = 0;  // Places with a set.
+    std::array<Splats, kPrefixLength> splats{};
   };
 
   // Units before the lowest candidate bit (each unit has sizeof(Unit) bits).
@@ -645,10 +658,9 @@ class CandidateScan {
   bool Accept(const U<Unit>* s, std::size_t n, std::size_t p) const {
     for (int i = 0; i < clause_count_; ++i) {
       const Clause& c = clauses_[i];
-      if (c.first->Has(s[p]) &&
-          (c.second == nullptr || (p + 1 < n && c.second->Has(s[p + 1])))) {
-        return true;
-      }
+      std::size_t k = 0;
+      while (k < c.depth && p + k < n && c.places[k]->Has(s[p + k])) ++k;
+      if (k == c.depth) return true;
     }
     return false;
   }
@@ -676,28 +688,31 @@ class CandidateScan {
                                     (v == splat[2]) | (v == splat[3]));
   }
 
-  // Scans whole 64-byte windows (each with the unit after it inside the
-  // text) from `from`. At the first window with a candidate, remembers its
-  // mask (one bit per byte, set on every byte of a candidate) and returns
-  // the candidate; otherwise returns where the whole windows end.
-  template <int kClauses, bool kSecond0, bool kSecond1>
+  template <std::size_t kDepth>
+  static Vector ClauseHits(const U<Unit>* at, const Clause& c) {
+    Vector hits = In(Load(at), c.splats[0]);
+    if constexpr (kDepth >= 2) hits &= In(Load(at + 1), c.splats[1]);
+    if constexpr (kDepth >= 3) hits &= In(Load(at + 2), c.splats[2]);
+    return hits;
+  }
+
+  // Scans whole 64-byte windows (with the units the last places read after
+  // them inside the text) from `from`. At the first window with a
+  // candidate, remembers its mask (one bit per byte, set on every byte of a
+  // candidate) and returns the candidate; otherwise returns where the whole
+  // windows end. kDepth1 == 0: one clause only.
+  template <std::size_t kDepth0, std::size_t kDepth1>
   std::size_t ScanWindows(const U<Unit>* s, std::size_t n, std::size_t from) {
-    // Nothing is stored inside the loop, so the compiler keeps these in
+    // Nothing is stored inside the loop, so the compiler keeps the sets in
     // registers rather than reloading them for every block.
     const Clause& c0 = clauses_[0];
-    const Clause& c1 = clauses_[kClauses == 2 ? 1 : 0];
-    for (; from + kWindowUnits < n; from += kWindowUnits) {
+    const Clause& c1 = clauses_[kDepth1 == 0 ? 0 : 1];
+    for (; from + kWindowUnits + kPrefixLength <= n; from += kWindowUnits) {
       std::uint64_t mask = 0;
       for (std::size_t i = 0; i < 4; ++i) {
         const U<Unit>* at = s + from + i * kLanes;
-        const Vector here = Load(at);
-        Vector hits = In(here, c0.first_splat);
-        if constexpr (kSecond0) hits &= In(Load(at + 1), c0.second_splat);
-        if constexpr (kClauses == 2) {
-          Vector more = In(here, c1.first_splat);
-          if constexpr (kSecond1) more &= In(Load(at + 1), c1.second_splat);
-          hits |= more;
-        }
+        Vector hits = ClauseHits<kDepth0>(at, c0);
+        if constexpr (kDepth1 != 0) hits |= ClauseHits<kDepth1>(at, c1);
         mask |= std::uint64_t{ByteMask(reinterpret_cast<ByteVector>(hits))}
                 << (16 * i);
       }
@@ -713,7 +728,6 @@ class CandidateScan {
   std::array<Clause, 2> clauses_{};
   int clause_count_ = 0;
   bool vectorized_ = true;
-  Shape shape_ = Shape::kOneAny;
   // The last window that held a candidate, and its candidates.
   std::size_t window_ = kNone;
   std::uint64_t mask_ = 0;
@@ -738,10 +752,14 @@ class Matcher {
         if (u != *noop_unit) others_.Add(u);
       }
       only_noop_.Add(*noop_unit);
-      if (!others_.members().empty()) scan_.AddClause(&others_, nullptr);
-      scan_.AddClause(&only_noop_, &c_.sets[c_.run_set]);
+      if (!others_.members().empty()) scan_.AddClause({&others_});
+      scan_.AddClause({&only_noop_, &c_.sets[c_.run_set]});
     } else {
-      scan_.AddClause(&c_.first, c_.second_any ? nullptr : &c_.second);
+      typename CandidateScan<Unit>::Places places{};
+      for (std::size_t i = 0; i < kPrefixLength && !c_.prefix_any[i]; ++i) {
+        places[i] = &c_.prefix[i];
+      }
+      scan_.AddClause(places);
     }
     if (c_.strategy == Strategy::kPikeVm) {
       const std::size_t size = c_.program.size();
@@ -1054,14 +1072,21 @@ Status PatternEngine<Unit>::Replace(View source, View replacement,
     std::size_t length = source.size();
     {
       Matcher<Unit> matcher(*compiled, source, noop);
-      MatchSpan m;
-      for (std::size_t from = 0; matcher.Find(from, &m); from = m.end) {
-        length = length - (m.end - m.begin) + tmpl.Length(m);
-        if (remembered.size() < kRememberedMatches) {
-          remembered.push_back(m);
-        } else {
-          all_remembered = false;
+      MatchSpan beyond;
+      for (std::size_t from = 0;;) {
+        // The match is found straight into its place in the list: copying
+        // it there afterwards would read back what was just written, which
+        // the processor makes wait.
+        MatchSpan* m = remembered.size() < kRememberedMatches
+                           ? &remembered.emplace_back()
+                           : &beyond;
+        if (!matcher.Find(from, m)) {
+          if (m != &beyond) remembered.pop_back();
+          break;
         }
+        if (m == &beyond) all_remembered = false;
+        length = length - (m->end - m->begin) + tmpl.Length(*m);
+        from = m->end;
         if (!global_) break;
       }
     }

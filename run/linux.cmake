@@ -1,4 +1,4 @@
-# quillmore on Linux desktops: the run on the X11 clipboard.
+# quillmore on Linux desktops: the run on the Wayland or the X11 clipboard.
 add_executable(quillmore main_linux.cc desktop_notification_linux.cc)
 target_link_libraries(quillmore PRIVATE quillmore_run quillmore_clipboard)
 # A failure is also shown as a desktop notification through sd-bus. Only the

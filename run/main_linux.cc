@@ -1,6 +1,7 @@
-// quillmore on Linux: lays out the SQL on the X11 clipboard, once. No command
-// line and no settings; the only input is the clipboard (and DISPLAY, which
-// says where it is). Success prints nothing and exits 0; a failure is one
+// quillmore on Linux: lays out the SQL on the desktop's clipboard, once:
+// Wayland's or X11's, whichever the session offers. No command line and no
+// settings; the only input is the clipboard (and WAYLAND_DISPLAY or DISPLAY,
+// which say where it is). Success prints nothing and exits 0; a failure is one
 // line on stderr and exit status 1, also shown as a desktop notification
 // when stderr is not a terminal.
 #include <unistd.h>
@@ -10,17 +11,18 @@
 #include <memory>
 #include <string>
 
-#include "clipboard/x11_clipboard_text.h"
+#include "clipboard/linux_clipboard_text.h"
 #include "layout/pattern_engine.h"
 #include "run/desktop_notification_linux.h"
 #include "run/report.h"
 
 int main() {
-  // A broken connection to the X server must become a reported failure, not
-  // a silent death by SIGPIPE on the next write to it.
+  // A broken connection to the X server or the Wayland compositor must
+  // become a reported failure, not a silent death by SIGPIPE on the next
+  // write to it.
   std::signal(SIGPIPE, SIG_IGN);
   return quillmore::RunAndReport(
-      [] { return quillmore::MakeX11ClipboardText(); },
+      [] { return quillmore::MakeLinuxClipboardText(); },
       [] { return std::make_unique<quillmore::PatternEngine<char>>(); },
       [](const std::string& line) {
         std::fprintf(stderr, "%s\n", line.c_str());

@@ -3,6 +3,7 @@
 // the other programs on the desktop. The program under test is the built
 // quillmore executable, run exactly as a hotkey would start it.
 #include <signal.h>
+#include <stdlib.h>
 
 #include <algorithm>
 #include <fstream>
@@ -50,6 +51,9 @@ std::string WriteTemp(const std::string& name, const std::string& data) {
 class X11Test : public ::testing::Test {
  protected:
   void SetUp() override {
+    // On a Wayland desktop quillmore would use the compositor's clipboard;
+    // these tests are about the X11 one.
+    unsetenv("WAYLAND_DISPLAY");
     // Every test gets its own tag, so the server a run leaves behind can be
     // told apart from those of tests running alongside.
     tag_ = "QUILLMORE_TEST_TAG=" + std::to_string(getpid()) + "-" +
@@ -196,6 +200,40 @@ TEST_F(X11Test, ConvertsALatin1StringOwnerToUtf8) {
   EXPECT_EQ(Paste("STRING").out, "select 'caf\xe9'\n  from t");
 }
 
+TEST_F(X11Test, ReadsAnOwnerThatRefusesTargets) {
+  Process owner({kPeer, "own", WriteTemp("notargets.txt", "select a,b"),
+                 "UTF8_STRING", "notargets"});
+  ASSERT_EQ(owner.ReadLine(), "ready");
+  RunQuillmoreOk();
+  EXPECT_EQ(PastedText(), "select a,\n       b");
+}
+
+TEST_F(X11Test, ReadsALatin1OwnerThatRefusesTargets) {
+  Process owner({kPeer, "own", WriteTemp("notargets1.txt", "caf\xe9,b"),
+                 "STRING", "notargets"});
+  ASSERT_EQ(owner.ReadLine(), "ready");
+  RunQuillmoreOk();
+  EXPECT_EQ(PastedText(), "caf\xc3\xa9,\n       b");
+}
+
+TEST_F(X11Test, StalledIncrSenderFailsWithinTheDeadlineAndKeepsTheClipboard) {
+  const std::string text = "select a, b from t";
+  Process owner({kPeer, "own", WriteTemp("stall.txt", text), "UTF8_STRING",
+                 "incr-stall"});
+  ASSERT_EQ(owner.ReadLine(), "ready");
+  const RunResult run = RunQuillmore();
+  EXPECT_FALSE(run.timed_out);
+  EXPECT_LT(run.elapsed.count(), 10000) << "a stalled sender must not hang us";
+  EXPECT_EQ(run.exit_status, 1);
+  EXPECT_EQ(run.err,
+            "quillmore: cannot read the clipboard: the owning program stopped "
+            "sending the text for 2 s (GetText, status 0x800705B4)\n");
+  EXPECT_FALSE(owner.Ended());
+  EXPECT_TRUE(Servers().empty());
+  // Still the stalled owner's clipboard: TARGETS lists its one target.
+  EXPECT_EQ(Targets(), (std::vector<std::string>{"TARGETS", "UTF8_STRING"}));
+}
+
 TEST_F(X11Test, NonAsciiAndInvalidUtf8BytesSurvive) {
   const std::string source =
       "select '\xc3\xa9\xe2\x82\xac\xf0\x9f\x98\x80', \xff\xfe\xc3 from t "
@@ -227,6 +265,28 @@ TEST_F(X11Test, ThreeMegabytesGoBothWaysIncrementally) {
   EXPECT_EQ(abandoned.out, "incr\n") << abandoned.err;
   EXPECT_EQ(PastedText(), expected);
   EXPECT_EQ(Servers().size(), 1u);
+}
+
+TEST_F(X11Test, RequestorsThatVanishDoNotEndTheServer) {
+  std::string source;
+  while (source.size() < 3 * 1024 * 1024) source += "select a, b from t\n";
+  Copy(source);
+  RunQuillmoreOk();
+  const std::vector<pid_t> servers = Servers();
+  ASSERT_EQ(servers.size(), 1u);
+  // While the server is stopped, requests pile up whose requestors are gone
+  // by the time it answers: every answer then draws an X error (BadWindow).
+  kill(servers[0], SIGSTOP);
+  RunOptions quick;
+  quick.timeout = milliseconds(300);
+  for (const char* target : {"UTF8_STRING", "TARGETS", "MULTIPLE"}) {
+    const RunResult gone =
+        RunProgram({kPeer, "request", target, "now", "prop"}, quick);
+    EXPECT_TRUE(gone.timed_out);
+  }
+  kill(servers[0], SIGCONT);
+  EXPECT_EQ(PastedText(), LaidOut(source));
+  EXPECT_EQ(Servers(), servers);
 }
 
 TEST_F(X11Test, PausedOwnerFailsWithinTheDeadlineAndKeepsTheClipboard) {
@@ -332,6 +392,24 @@ TEST_F(X11Test, HandsTheTextToAClipboardManagerWithoutForking) {
             "multiple: UTF8_STRING TIMESTAMP None\n"
             "timestamp-type: INTEGER\n");
   EXPECT_EQ(PastedText(), expected);  // now served by the manager
+}
+
+TEST_F(X11Test, HandsThreeMegabytesToAClipboardManagerIncrementally) {
+  const std::string saved = kTempDir + "/manager3m-" + std::to_string(getpid());
+  Process manager({kPeer, "manager", saved});
+  ASSERT_EQ(manager.ReadLine(), "ready");
+  std::string source;
+  while (source.size() < 3 * 1024 * 1024) source += "select a, b from t\n";
+  Copy(source);
+  RunQuillmoreOk();
+  EXPECT_TRUE(Servers().empty()) << "a server was forked despite the manager";
+  const std::string expected = LaidOut(source);
+  EXPECT_EQ(ReadFile(saved), expected);
+  const std::string log = ReadFile(saved + ".log");
+  EXPECT_NE(log.find("multiple: UTF8_STRING TIMESTAMP None (incr)\n"),
+            std::string::npos)
+      << log;
+  EXPECT_EQ(PastedText(), expected);
 }
 
 TEST_F(X11Test, FallsBackToAServerWhenTheManagerDoesNotAnswer) {

@@ -2,8 +2,10 @@
 // cannot stand in for. Written directly on xcb and sharing no code with the
 // backend under test, so the two can disagree.
 //
-//   x11_peer own FILE TARGET
+//   x11_peer own FILE TARGET [QUIRK]
 //     Owns CLIPBOARD, offering FILE's bytes under TARGET only (plus TARGETS).
+//     QUIRK "notargets" refuses TARGETS; "incr-stall" sends the text as INCR
+//     but stops after the first chunk.
 //     Unlike xclip and xsel it shrugs off X errors, so it survives answering
 //     a request whose requestor is long gone (after SIGSTOP and SIGCONT).
 //     Prints "ready" once it owns the selection; exits when it loses it.
@@ -119,14 +121,40 @@ void Notify(const xcb_selection_request_event_t& request, xcb_atom_t property) {
   xcb_flush(c);
 }
 
+// How an owner behaves beyond serving its one target.
+enum class Quirk {
+  kNone,
+  kNoTargets,  // refuses TARGETS, like some old programs
+  kIncrStall,  // sends INCR, then the first chunk, then nothing more
+};
+
 // Serves text under target on CLIPBOARD until another program takes it.
-void Serve(xcb_atom_t clipboard, xcb_atom_t target, const std::string& text) {
+void Serve(xcb_atom_t clipboard, xcb_atom_t target, const std::string& text,
+           Quirk quirk = Quirk::kNone) {
   const xcb_atom_t targets = Atom("TARGETS");
+  const xcb_atom_t incr = Atom("INCR");
+  xcb_window_t incr_requestor = XCB_NONE;
+  xcb_atom_t incr_property = XCB_NONE;
+  int chunks_sent = 0;
   for (;;) {
     XPtr<xcb_generic_event_t> event(xcb_wait_for_event(c));
     if (!event) return;
     const int type = event->response_type & 0x7F;
     if (type == XCB_SELECTION_CLEAR) return;
+    if (type == XCB_PROPERTY_NOTIFY) {
+      const auto* notify =
+          reinterpret_cast<xcb_property_notify_event_t*>(event.get());
+      if (notify->window == incr_requestor && notify->atom == incr_property &&
+          notify->state == XCB_PROPERTY_DELETE && chunks_sent == 0) {
+        // The first chunk, and then silence: the stalled sender.
+        const std::size_t half = text.size() / 2;
+        xcb_change_property(c, XCB_PROP_MODE_REPLACE, incr_requestor,
+                            incr_property, target, 8, half, text.data());
+        xcb_flush(c);
+        ++chunks_sent;
+      }
+      continue;
+    }
     if (type != XCB_SELECTION_REQUEST) continue;
     const auto& request =
         *reinterpret_cast<xcb_selection_request_event_t*>(event.get());
@@ -134,10 +162,21 @@ void Serve(xcb_atom_t clipboard, xcb_atom_t target, const std::string& text) {
         request.property == XCB_NONE ? request.target : request.property;
     if (request.selection != clipboard) {
       Notify(request, XCB_NONE);
-    } else if (request.target == targets) {
+    } else if (request.target == targets && quirk != Quirk::kNoTargets) {
       const xcb_atom_t list[] = {targets, target};
       xcb_change_property(c, XCB_PROP_MODE_REPLACE, request.requestor, property,
                           XCB_ATOM_ATOM, 32, 2, list);
+      Notify(request, property);
+    } else if (request.target == target && quirk == Quirk::kIncrStall) {
+      const std::uint32_t mask = XCB_EVENT_MASK_PROPERTY_CHANGE;
+      xcb_change_window_attributes(c, request.requestor, XCB_CW_EVENT_MASK,
+                                   &mask);
+      const auto size = static_cast<std::uint32_t>(text.size());
+      xcb_change_property(c, XCB_PROP_MODE_REPLACE, request.requestor, property,
+                          incr, 32, 1, &size);
+      incr_requestor = request.requestor;
+      incr_property = property;
+      chunks_sent = 0;
       Notify(request, property);
     } else if (request.target == target) {
       xcb_change_property(c, XCB_PROP_MODE_REPLACE, request.requestor, property,
@@ -171,6 +210,34 @@ xcb_atom_t Convert(xcb_atom_t clipboard, xcb_atom_t target, xcb_atom_t property,
   xcb_flush(c);
   auto event = WaitFor(XCB_SELECTION_NOTIFY);
   return reinterpret_cast<xcb_selection_notify_event_t*>(event.get())->property;
+}
+
+// Reads a text property on our window, following an INCR transfer: each
+// deletion (TakeProperty deletes) asks for the next chunk, and an empty
+// chunk ends it. Notes in log whether the text came incrementally.
+std::string TakeText(xcb_atom_t property, std::ostringstream* log) {
+  const xcb_atom_t incr = Atom("INCR");
+  auto reply = TakeProperty(property);
+  if (!reply || reply->type == XCB_NONE) return {};
+  const auto bytes = [](const XPtr<xcb_get_property_reply_t>& r) {
+    return std::string(
+        static_cast<const char*>(xcb_get_property_value(r.get())),
+        xcb_get_property_value_length(r.get()));
+  };
+  if (reply->type != incr) return bytes(reply);
+  *log << " (incr)";
+  std::string text;
+  for (;;) {
+    auto event = WaitFor(XCB_PROPERTY_NOTIFY);
+    const auto* notify =
+        reinterpret_cast<xcb_property_notify_event_t*>(event.get());
+    if (notify->atom != property || notify->state != XCB_PROPERTY_NEW_VALUE) {
+      continue;
+    }
+    auto chunk = TakeProperty(property);
+    if (!chunk || xcb_get_property_value_length(chunk.get()) == 0) return text;
+    text += bytes(chunk);
+  }
 }
 
 int Manager(const char* out_path) {
@@ -229,12 +296,7 @@ int Manager(const char* out_path) {
       for (std::uint32_t i = 0; i + 1 < reply->value_len; i += 2) {
         log << ' ' << AtomName(back[i]);
       }
-      auto text_reply = TakeProperty(p_text);
-      if (text_reply && text_reply->type != XCB_NONE) {
-        text.assign(
-            static_cast<const char*>(xcb_get_property_value(text_reply.get())),
-            xcb_get_property_value_length(text_reply.get()));
-      }
+      text = TakeText(p_text, &log);
       auto time_reply = TakeProperty(p_time);
       if (time_reply && time_reply->format == 32 &&
           time_reply->value_len == 1) {
@@ -330,14 +392,18 @@ int main(int argc, char** argv) {
                     XCB_CW_EVENT_MASK, &mask);
   const std::string mode = argv[1];
   int result = 2;
-  if (mode == "own" && argc == 4) {
+  if (mode == "own" && (argc == 4 || argc == 5)) {
+    const std::string quirk_name = argc == 5 ? argv[4] : "";
+    const Quirk quirk = quirk_name == "notargets"    ? Quirk::kNoTargets
+                        : quirk_name == "incr-stall" ? Quirk::kIncrStall
+                                                     : Quirk::kNone;
     const std::string text = ReadFile(argv[2]);
     const xcb_atom_t clipboard = Atom("CLIPBOARD");
     const xcb_atom_t target = Atom(argv[3]);
     Own(clipboard, ServerTime());
     std::printf("ready\n");
     std::fflush(stdout);
-    Serve(clipboard, target, text);
+    Serve(clipboard, target, text, quirk);
     result = 0;
   } else if (mode == "manager" && argc == 3) {
     result = Manager(argv[2]);

@@ -271,7 +271,10 @@ class Generator {
   std::basic_string<Unit> Text(Unit high) {
     static constexpr char kUnits[] = " ,\r\n\taAnNdDoOrRwWhHeEfFmM$\\";
     std::basic_string<Unit> out;
-    for (int n = Below(24); n > 0; --n) {
+    // Mostly short, but one in four long enough for the vector scan, which
+    // works in windows of 64 bytes.
+    const int length = Chance(4) ? 64 + Below(300) : Below(24);
+    for (int n = length; n > 0; --n) {
       const int pick = Below(sizeof kUnits + 1);
       if (pick == sizeof kUnits - 1) {
         out += Unit(0);

@@ -1,0 +1,40 @@
+# The Wayland backend: the selection through the data-control protocols,
+# whose client glue wayland-scanner generates from the descriptions in
+# protocols/ (the distribution ships neither description).
+# The generated glue (interface tables) is C.
+enable_language(C)
+find_package(PkgConfig REQUIRED)
+pkg_check_modules(WAYLAND_CLIENT REQUIRED IMPORTED_TARGET GLOBAL wayland-client)
+pkg_get_variable(WAYLAND_SCANNER_FROM_PC wayland-scanner wayland_scanner)
+find_program(WAYLAND_SCANNER NAMES wayland-scanner
+             HINTS "${WAYLAND_SCANNER_FROM_PC}" REQUIRED)
+
+set(quillmore_protocol_dir ${CMAKE_CURRENT_BINARY_DIR}/protocols)
+file(MAKE_DIRECTORY ${quillmore_protocol_dir})
+set(quillmore_protocol_sources)
+foreach(protocol ext-data-control-v1 wlr-data-control-unstable-v1)
+  set(xml ${CMAKE_CURRENT_SOURCE_DIR}/protocols/${protocol}.xml)
+  set(header ${quillmore_protocol_dir}/${protocol}-client-protocol.h)
+  set(code ${quillmore_protocol_dir}/${protocol}-protocol.c)
+  add_custom_command(
+    OUTPUT ${header} ${code}
+    COMMAND ${WAYLAND_SCANNER} client-header ${xml} ${header}
+    COMMAND ${WAYLAND_SCANNER} private-code ${xml} ${code}
+    DEPENDS ${xml}
+    COMMENT "Generating the client glue of ${protocol}")
+  list(APPEND quillmore_protocol_sources ${header} ${code})
+endforeach()
+
+# The generated glue as a library of its own, which the tests' Wayland
+# peer links too.
+add_library(quillmore_wayland_protocols STATIC ${quillmore_protocol_sources})
+target_include_directories(quillmore_wayland_protocols
+                           PUBLIC ${quillmore_protocol_dir})
+target_link_libraries(quillmore_wayland_protocols
+                      PUBLIC PkgConfig::WAYLAND_CLIENT)
+
+add_library(quillmore_clipboard_wayland STATIC wayland_clipboard_text.cc)
+target_link_libraries(quillmore_clipboard_wayland
+                      PUBLIC quillmore_clipboard_api
+                      PRIVATE quillmore_clipboard_linux_shared
+                              quillmore_wayland_protocols)
