@@ -2,7 +2,10 @@
 // Wayland's or X11's, whichever the session offers. No command line and no
 // settings; the only input is the clipboard (and WAYLAND_DISPLAY or DISPLAY,
 // which say where it is). Success prints nothing and exits 0; a failure is one
-// line on stderr and exit status 1.
+// line on stderr and exit status 1, also shown as a desktop notification
+// when stderr is not a terminal.
+#include <unistd.h>
+
 #include <csignal>
 #include <cstdio>
 #include <memory>
@@ -10,6 +13,7 @@
 
 #include "clipboard/linux_clipboard_text.h"
 #include "layout/pattern_engine.h"
+#include "run/desktop_notification_linux.h"
 #include "run/report.h"
 
 int main() {
@@ -22,5 +26,7 @@ int main() {
       [] { return std::make_unique<quillmore::PatternEngine<char>>(); },
       [](const std::string& line) {
         std::fprintf(stderr, "%s\n", line.c_str());
+        // Started from a hotkey or a launcher, nobody reads stderr.
+        if (!isatty(STDERR_FILENO)) quillmore::ShowDesktopNotification(line);
       });
 }

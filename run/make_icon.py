@@ -9,11 +9,19 @@ One icon group of three images, as the program's identity needs them:
 32x32 in 2 colours, 32x32 in 16 colours and 16x16 in 16 colours, each an
 uncompressed device-independent bitmap with its transparency mask.
 
+With --hicolor, the same pictures as PNG files for the desktop's icon theme
+instead, in DIR/SIZExSIZE/apps/quillmore.png: the 16 and 32 pixel drawings
+as they are, and the larger sizes as whole multiples of one of them, so
+that every size shows the same pixels as the Windows icon.
+
 Usage: make_icon.py OUTPUT.ico
+       make_icon.py --hicolor DIR
 """
 
+import os
 import struct
 import sys
+import zlib
 
 # The standard 16-colour palette (index: (red, green, blue)).
 PALETTE16 = [
@@ -128,7 +136,47 @@ def icon_file(images):
     return out + b"".join(data for _, _, _, data in images)
 
 
+# Icon theme sizes: (size, drawing it is made from).
+HICOLOR_SIZES = [(16, 16), (32, 32), (48, 16), (64, 32), (128, 32), (256, 32)]
+
+
+def scaled(px, factor):
+    """Every pixel as a factor x factor square."""
+    return [[c for c in row for _ in range(factor)]
+            for row in px for _ in range(factor)]
+
+
+def png_file(px):
+    """The picture as an 8-bit RGBA PNG; transparent pixels have alpha 0."""
+    size = len(px)
+    raw = bytearray()
+    for row in px:
+        raw.append(0)  # filter: none
+        for c in row:
+            raw += bytes((0, 0, 0, 0)) if c is CLEAR else (
+                bytes(PALETTE16[c]) + b"\xff")
+
+    def chunk(kind, data):
+        return (struct.pack(">I", len(data)) + kind + data +
+                struct.pack(">I", zlib.crc32(kind + data)))
+
+    header = struct.pack(">IIBBBBB", size, size, 8, 6, 0, 0, 0)
+    return (b"\x89PNG\r\n\x1a\n" + chunk(b"IHDR", header) +
+            chunk(b"IDAT", zlib.compress(bytes(raw), 9)) + chunk(b"IEND", b""))
+
+
+def write_hicolor(root):
+    for size, drawn in HICOLOR_SIZES:
+        folder = os.path.join(root, "%dx%d" % (size, size), "apps")
+        os.makedirs(folder, exist_ok=True)
+        with open(os.path.join(folder, "quillmore.png"), "wb") as f:
+            f.write(png_file(scaled(draw(drawn), size // drawn)))
+
+
 def main():
+    if len(sys.argv) == 3 and sys.argv[1] == "--hicolor":
+        write_hicolor(sys.argv[2])
+        return
     if len(sys.argv) != 2:
         sys.exit(__doc__)
     big = draw(32)

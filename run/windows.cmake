@@ -28,3 +28,8 @@ target_link_libraries(quillmore PRIVATE quillmore_run quillmore_clipboard
                                         quillmore_failure_box)
 target_link_options(quillmore PRIVATE -static -static-libgcc
                     -static-libstdc++ $<$<CONFIG:Release,MinSizeRel>:-s>)
+
+# The filter goes into the same zip: stripped too, so it holds no debugging
+# symbols that nobody on Windows reads.
+target_link_options(quillmore-layout PRIVATE
+                    $<$<CONFIG:Release,MinSizeRel>:-s>)

@@ -19,4 +19,9 @@ target_compile_definitions(
           X11_PEER_BINARY="$<TARGET_FILE:x11_peer>"
           TEST_TEMP_DIR="${CMAKE_CURRENT_BINARY_DIR}")
 add_dependencies(x11_clipboard_test quillmore x11_peer)
-gtest_discover_tests(x11_clipboard_test PROPERTIES LABELS x11 TIMEOUT 60)
+# Failures quillmore reports here are meant; a dead session bus address keeps
+# them off the desktop of whoever runs the tests.
+gtest_discover_tests(
+  x11_clipboard_test
+  PROPERTIES LABELS x11 TIMEOUT 60
+             ENVIRONMENT "DBUS_SESSION_BUS_ADDRESS=unix:path=/nonexistent")
