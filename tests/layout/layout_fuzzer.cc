@@ -82,7 +82,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data,
   }
   // The oracle backtracks and recurses: keep its inputs small.
   if (pattern.size() > 48) return 0;
-  const std::string text = i < rest.size() ? rest.substr(i + 1, 400) : "";
+  const std::string text =
+      i < rest.size() ? rest.substr(i + 1, quillmore::OracleTextLimit(pattern))
+                      : "";
   const bool ignore_case = mode & 2;
   const bool global = !(mode & 4);
   const std::string tmpl = (mode & 8) ? "<$1>" : "#";

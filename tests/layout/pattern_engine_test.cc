@@ -268,12 +268,13 @@ class Generator {
   // Rich in what the layout rules look at, plus units that must pass
   // through untouched. `high` is a unit beyond ASCII.
   template <typename Unit>
-  std::basic_string<Unit> Text(Unit high) {
+  std::basic_string<Unit> Text(Unit high, std::size_t limit) {
     static constexpr char kUnits[] = " ,\r\n\taAnNdDoOrRwWhHeEfFmM$\\";
     std::basic_string<Unit> out;
     // Mostly short, but one in four long enough for the vector scan, which
     // works in windows of 64 bytes.
-    const int length = Chance(4) ? 64 + Below(300) : Below(24);
+    const int length = static_cast<int>(
+        std::min<std::size_t>(limit, Chance(4) ? 64 + Below(300) : Below(24)));
     for (int n = length; n > 0; --n) {
       const int pick = Below(sizeof kUnits + 1);
       if (pick == sizeof kUnits - 1) {
@@ -318,7 +319,7 @@ void CompareWithOracle(std::uint32_t seed, Unit high) {
     engine.IgnoreCase(ignore_case);
     const bool has_group = pattern.find('(') != std::string::npos;
     for (int t = 0; t < 12; ++t) {
-      const auto text = gen.Text<Unit>(high);
+      const auto text = gen.Text<Unit>(high, OracleTextLimit(pattern));
       std::basic_string<Unit> got;
       const Status status = engine.Replace(text, U<Unit>(tmpl), &got);
       if (tmpl[0] == '<' && !has_group) {

@@ -11,6 +11,23 @@ namespace quillmore {
 
 // What the engine must produce, computed by std::regex. The oracle works in
 // CharT (char, or wchar_t holding UTF-16 units one to one).
+// How long a text the oracle can be given for pattern without risking
+// exponential time: a backtracking engine takes time exponential in the
+// text for a repeated group ("(a|a)+") and polynomial of the degree of the
+// number of "+" for a chain of them ("a+a+a+b"). Patterns with at most one
+// "+", on a single unit, get long texts (long enough for the vector scan);
+// all others only short ones.
+inline std::size_t OracleTextLimit(const std::string& pattern) {
+  std::size_t pluses = 0;
+  bool repeated_group = false;
+  for (std::size_t i = 0; i < pattern.size(); ++i) {
+    if (pattern[i] != '+' || (i > 0 && pattern[i - 1] == '\\')) continue;
+    ++pluses;
+    if (i > 0 && pattern[i - 1] == ')') repeated_group = true;
+  }
+  return pluses <= 1 && !repeated_group ? 400 : 20;
+}
+
 template <typename CharT>
 std::basic_string<CharT> OracleReplace(const std::basic_string<CharT>& pattern,
                                        bool ignore_case, bool global,
