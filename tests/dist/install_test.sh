@@ -9,16 +9,7 @@ build=$1 source=$2
 here=$source/tests/dist
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
-passed=0 failed=0
-
-check() {  # check NAME COMMAND...: the command must succeed
-  if "${@:2}"; then
-    passed=$((passed + 1))
-  else
-    failed=$((failed + 1))
-    echo "FAILED: $1" >&2
-  fi
-}
+. "$(dirname "${BASH_SOURCE[0]}")/../checks.sh"
 
 root=$work/root
 prefix=$root/usr
@@ -114,5 +105,4 @@ for pair in 16:16 32:32 48:16 64:32 128:32 256:32; do
   check "icon ${size}: the Windows icon's pixels" cmp -s "$work/expected-pixels" "$work/pixels"
 done
 
-echo "install: $passed passed, $failed failed"
-[ "$failed" -eq 0 ]
+finish "install"

@@ -15,16 +15,7 @@ cleanup() {
   rm -rf "$work"
 }
 trap cleanup EXIT
-passed=0 failed=0
-
-check() {  # check NAME COMMAND...: the command must succeed
-  if "${@:2}"; then
-    passed=$((passed + 1))
-  else
-    failed=$((failed + 1))
-    echo "FAILED: $1" >&2
-  fi
-}
+. "$(dirname "${BASH_SOURCE[0]}")/../checks.sh"
 
 if ! cpack -G DEB --config "$build/CPackConfig.cmake" -B "$work" >"$work/cpack.log" 2>&1; then
   cat "$work/cpack.log" >&2
@@ -121,5 +112,4 @@ check "dpkg says not installed" \
   bash -c '! dpkg-query -W -f="\${Status}" quillmore 2>/dev/null | grep -q " installed"'
 installed_by_test=
 
-echo "package: $passed passed, $failed failed"
-[ "$failed" -eq 0 ]
+finish "package"

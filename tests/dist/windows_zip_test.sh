@@ -7,16 +7,7 @@ set -uo pipefail
 build=$1 emulator=$2
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
-passed=0 failed=0
-
-check() {  # check NAME COMMAND...: the command must succeed
-  if "${@:2}"; then
-    passed=$((passed + 1))
-  else
-    failed=$((failed + 1))
-    echo "FAILED: $1" >&2
-  fi
-}
+. "$(dirname "${BASH_SOURCE[0]}")/../checks.sh"
 
 if ! cpack -G ZIP --config "$build/CPackConfig.cmake" -B "$work" >"$work/cpack.log" 2>&1; then
   cat "$work/cpack.log" >&2
@@ -53,5 +44,4 @@ printf 'select a,b from t where x = 1' |
 printf 'select a,\r\n       b\r\n  from t\r\nwhere x = 1' >"$work/expected-layout"
 check "quillmore-layout.exe lays out under Wine" cmp "$work/expected-layout" "$work/laid-out"
 
-echo "windows zip: $passed passed, $failed failed"
-[ "$failed" -eq 0 ]
+finish "windows zip"

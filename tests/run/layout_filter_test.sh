@@ -7,16 +7,7 @@ set -uo pipefail
 filter=$1 corpus=$2 reference=$3
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
-passed=0 failed=0
-
-check() {  # check NAME COMMAND...: the command must succeed
-  if "${@:2}"; then
-    passed=$((passed + 1))
-  else
-    failed=$((failed + 1))
-    echo "FAILED: $1" >&2
-  fi
-}
+. "$(dirname "${BASH_SOURCE[0]}")/../checks.sh"
 
 same_as_reference() {  # same_as_reference FILE
   perl "$reference/rules.pl" <"$1" >"$work/expected" &&
@@ -58,5 +49,4 @@ check "unknown option" usage_error --bogus
 check "stray argument" usage_error file.sql
 check "extra argument after --help" usage_error --help extra
 
-echo "$passed passed, $failed failed"
-[ "$failed" -eq 0 ]
+finish

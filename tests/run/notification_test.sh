@@ -15,16 +15,7 @@ cleanup() {
   rm -rf "$work"
 }
 trap cleanup EXIT
-passed=0 failed=0
-
-check() {  # check NAME COMMAND...: the command must succeed
-  if "${@:2}"; then
-    passed=$((passed + 1))
-  else
-    failed=$((failed + 1))
-    echo "FAILED: $1" >&2
-  fi
-}
+. "$(dirname "${BASH_SOURCE[0]}")/../checks.sh"
 
 wait_for_file() {  # wait_for_file PATH: until it exists and is not empty
   for _ in $(seq 200); do
@@ -217,5 +208,4 @@ else
   stop_server
 fi
 
-echo "notification: $passed passed, $failed failed"
-[ "$failed" -eq 0 ]
+finish "notification"
