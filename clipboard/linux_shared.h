@@ -20,6 +20,14 @@ using Clock = std::chrono::steady_clock;
 
 // How long the forked server may take to say it holds the clipboard.
 inline constexpr std::chrono::milliseconds kServerStartTimeout{2000};
+// How long another program may take to answer when we read: the owner of
+// the clipboard to start, and to send each next piece of the text.
+inline constexpr std::chrono::milliseconds kAnswerTimeout{2000};
+// How long a reader of our text may make no progress before we give up on
+// that reader (and only on it).
+inline constexpr std::chrono::milliseconds kRequestorTimeout{5000};
+// How long the server keeps finishing transfers after losing the clipboard.
+inline constexpr std::chrono::milliseconds kFinishTimeout{5000};
 
 class FileDescriptor {
  public:

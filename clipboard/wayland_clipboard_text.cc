@@ -51,14 +51,10 @@ using std::chrono::milliseconds;
 
 constexpr char kInterface[] = "ClipboardText";
 
-// How long the compositor may take to answer a round trip, and the owner of
-// the selection to write the next piece of the text we read.
-constexpr milliseconds kAnswerTimeout{2000};
-// How long a reader of our text may take no data before we give up on that
-// reader (and only on it).
-constexpr milliseconds kRequestorTimeout{5000};
-// How long the server keeps feeding readers after losing the selection.
-constexpr milliseconds kFinishTimeout{5000};
+// kAnswerTimeout also bounds each round trip to the compositor.
+using linux_clipboard::kAnswerTimeout;
+using linux_clipboard::kFinishTimeout;
+using linux_clipboard::kRequestorTimeout;
 
 // The text's MIME types, in our order of preference when reading. TEXT and
 // STRING are X11's names (XWayland and toolkits use them); STRING is

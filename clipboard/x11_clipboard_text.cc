@@ -45,16 +45,14 @@ using std::chrono::milliseconds;
 
 constexpr char kInterface[] = "ClipboardText";
 
-// How long another client may take: for each answer to a conversion request,
-// and between two chunks of an incremental (INCR) transfer we read.
-constexpr milliseconds kAnswerTimeout{2000};
-// How long a requestor may take to delete a chunk we sent before we give up
-// on that requestor (and only on it).
-constexpr milliseconds kRequestorTimeout{5000};
+// kAnswerTimeout bounds each answer to a conversion request and each pause
+// between two chunks of an incremental (INCR) transfer we read;
+// kRequestorTimeout, how long a requestor may take to delete a chunk we sent.
+using linux_clipboard::kAnswerTimeout;
+using linux_clipboard::kFinishTimeout;
+using linux_clipboard::kRequestorTimeout;
 // How long a clipboard manager may take to take the text over.
 constexpr milliseconds kManagerTimeout{5000};
-// How long the server keeps finishing transfers after losing the selection.
-constexpr milliseconds kFinishTimeout{5000};
 // Texts above this size (or a quarter of the server's largest request, if
 // smaller) are sent incrementally, in chunks of this size.
 constexpr std::size_t kIncrLimit = std::size_t{1} << 20;
