@@ -13,5 +13,3 @@ target_link_libraries(quillmore_clipboard
                       PUBLIC quillmore_clipboard_api
                       PRIVATE quillmore_clipboard_x11
                               quillmore_clipboard_wayland)
-set(QUILLMORE_TEXT_UNIT char)
-set(QUILLMORE_TEXT_UNIT char PARENT_SCOPE)

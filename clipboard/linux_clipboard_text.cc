@@ -7,7 +7,7 @@
 
 #include "clipboard/wayland_clipboard_text.h"
 #include "clipboard/x11_clipboard_text.h"
-#include "run/error.h"
+#include "base/error.h"
 
 namespace quillmore {
 namespace {
@@ -15,8 +15,8 @@ namespace {
 class ChosenClipboardText final : public ClipboardText<char> {
  private:
   // The first call chooses; every call then runs on the chosen clipboard.
-  template <typename Operation>
-  auto Use(Operation&& run) {
+  template <typename Step>
+  auto Use(Step&& run) {
     if (chosen_) return run(*chosen_);
     std::string wayland_not_used;
     chosen_ = ConnectWaylandClipboardText(&wayland_not_used);

@@ -11,7 +11,7 @@
 #include <string>
 #include <utility>
 
-#include "run/error.h"
+#include "base/error.h"
 
 namespace quillmore::linux_clipboard {
 namespace {
@@ -189,7 +189,7 @@ std::string Latin1ToUtf8(std::string_view text) {
   return out;
 }
 
-void StartClipboardServer(const char* interface_name, const char* operation,
+void StartClipboardServer(const char* interface_name, Operation operation,
                           const ServerSteps& steps, const WaitReadable& wait) {
   const auto fail = [&](StatusCode code, std::string cause) {
     throw Error(code, interface_name, operation, std::move(cause));

@@ -14,6 +14,8 @@
 #include <string_view>
 #include <utility>
 
+#include "base/operation.h"
+
 namespace quillmore::linux_clipboard {
 
 using Clock = std::chrono::steady_clock;
@@ -130,7 +132,7 @@ using WaitReadable = std::function<bool(int fd, Clock::time_point deadline)>;
 // Error (operation, code, cause) if it cannot be started, fails to take the
 // clipboard over, or does not say so within kServerStartTimeout, in which
 // case it is killed.
-void StartClipboardServer(const char* interface_name, const char* operation,
+void StartClipboardServer(const char* interface_name, Operation operation,
                           const ServerSteps& steps, const WaitReadable& wait);
 
 }  // namespace quillmore::linux_clipboard

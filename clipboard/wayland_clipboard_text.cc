@@ -39,7 +39,7 @@
 
 #include "clipboard/linux_shared.h"
 #include "ext-data-control-v1-client-protocol.h"
-#include "run/error.h"
+#include "base/error.h"
 #include "wlr-data-control-unstable-v1-client-protocol.h"
 
 namespace quillmore {
@@ -66,7 +66,7 @@ bool IsLatin1Type(std::string_view type) {
   return type == "TEXT" || type == "STRING";
 }
 
-[[noreturn]] void Fail(StatusCode code, const char* operation,
+[[noreturn]] void Fail(StatusCode code, Operation operation,
                        std::string cause) {
   throw Error(code, kInterface, operation, std::move(cause));
 }
@@ -224,8 +224,8 @@ class Connection {
   Wake Wait(Clock::time_point deadline, int extra_fd, Stop&& stop);
   // A round trip: everything sent before has been handled by the
   // compositor, and everything it sent in return has been dispatched.
-  void Sync(const char* operation);
-  [[noreturn]] void FailBroken(const char* operation) const;
+  void Sync(Operation operation);
+  [[noreturn]] void FailBroken(Operation operation) const;
 
   // Takes over a reader's pipe and feeds it data from the next Wait on.
   void Feed(FileDescriptor fd, std::shared_ptr<const std::string> data);
@@ -303,7 +303,7 @@ std::unique_ptr<Connection> Connection::Open(std::string* why_not,
     return connection;
   }
   try {
-    connection->Sync("GetText");
+    connection->Sync(Operation::kGetText);
   } catch (const Error& error) {
     *why_not = error.cause();
     return nullptr;
@@ -369,7 +369,7 @@ Wake Connection::Wait(Clock::time_point deadline, int extra_fd, Stop&& stop) {
   }
 }
 
-void Connection::Sync(const char* operation) {
+void Connection::Sync(Operation operation) {
   static constexpr wl_callback_listener kDone = {
       [](void* data, wl_callback*, std::uint32_t) {
         *static_cast<bool*>(data) = true;
@@ -390,7 +390,7 @@ void Connection::Sync(const char* operation) {
   }
 }
 
-void Connection::FailBroken(const char* operation) const {
+void Connection::FailBroken(Operation operation) const {
   const int error = wl_display_get_error(display());
   if (error == EPROTO) {
     const wl_interface* interface = nullptr;
@@ -473,16 +473,16 @@ class DataControl {
   // if the compositor no longer offers them.
   static std::unique_ptr<DataControl> Bind(
       std::unique_ptr<Connection> connection, const Global& manager,
-      const char* operation);
+      Operation operation);
 
   DataControl(const DataControl&) = delete;
   DataControl& operator=(const DataControl&) = delete;
 
   Connection& connection() { return *connection_; }
 
-  std::string Read(const char* operation);
+  std::string Read(Operation operation);
   // Sets the selection to offer, or unsets it (no text).
-  void Own(TextOffer offer, const char* operation);
+  void Own(TextOffer offer, Operation operation);
   void ServeUntilTaken();
 
   void AbandonAfterFork() noexcept {
@@ -555,7 +555,7 @@ class DataControl {
 template <typename P>
 std::unique_ptr<DataControl<P>> DataControl<P>::Bind(
     std::unique_ptr<Connection> connection, const Global& manager,
-    const char* operation) {
+    Operation operation) {
   const Global seat = connection->globals().seat;
   if (!manager.present() || !seat.present()) {
     Fail(status::kFail, operation,
@@ -619,7 +619,7 @@ void DataControl<P>::DropOffersBut(Offer* keep) {
 }
 
 template <typename P>
-std::string DataControl<P>::Read(const char* operation) {
+std::string DataControl<P>::Read(Operation operation) {
   // The device tells the current selection as soon as it exists; one round
   // trip makes sure that has arrived.
   connection_->Sync(operation);
@@ -685,7 +685,7 @@ std::string DataControl<P>::Read(const char* operation) {
 }
 
 template <typename P>
-void DataControl<P>::Own(TextOffer offer, const char* operation) {
+void DataControl<P>::Own(TextOffer offer, Operation operation) {
   source_.reset();
   source_cancelled_ = false;
   latin1_.reset();
@@ -758,10 +758,10 @@ class WaylandClipboardText final : public ClipboardText<char> {
   explicit WaylandClipboardText(std::unique_ptr<DataControl<P>> control)
       : control_(std::move(control)) {}
 
-  Text GetText() override { return control_->Read("GetText"); }
+  Text GetText() override { return control_->Read(Operation::kGetText); }
 
   // Unsetting the selection makes the owner drop it, with all its formats.
-  void Clear() override { control_->Own(TextOffer{}, "Clear"); }
+  void Clear() override { control_->Own(TextOffer{}, Operation::kClear); }
 
   void SetText(TextView text) override {
     auto utf8 = std::make_shared<const std::string>(
@@ -779,19 +779,19 @@ class WaylandClipboardText final : public ClipboardText<char> {
       std::string why_not;
       std::unique_ptr<Connection> connection =
           Connection::Open(&why_not, &globals);
-      if (!connection) Fail(status::kFail, "SetText", why_not);
+      if (!connection) Fail(status::kFail, Operation::kSetText, why_not);
       const Global manager = ManagerOf(connection->globals());
-      server = DataControl<P>::Bind(std::move(connection), manager, "SetText");
-      server->Own(offer, "SetText");
+      server = DataControl<P>::Bind(std::move(connection), manager, Operation::kSetText);
+      server->Own(offer, Operation::kSetText);
     };
     steps.serve = [&] { server->ServeUntilTaken(); };
     wl_display_flush(control_->connection().display());
     linux_clipboard::StartClipboardServer(
-        kInterface, "SetText", steps, [&](int fd, Clock::time_point deadline) {
+        kInterface, Operation::kSetText, steps, [&](int fd, Clock::time_point deadline) {
           const Wake wake =
               control_->connection().Wait(deadline, fd, [] { return false; });
           if (wake == Wake::kBroken) {
-            control_->connection().FailBroken("SetText");
+            control_->connection().FailBroken(Operation::kSetText);
           }
           return wake == Wake::kFd;
         });
@@ -819,7 +819,7 @@ std::unique_ptr<ClipboardText<char>> MakeFor(
     const Global manager =
         WaylandClipboardText<P>::ManagerOf(connection->globals());
     return std::make_unique<WaylandClipboardText<P>>(
-        DataControl<P>::Bind(std::move(connection), manager, "GetText"));
+        DataControl<P>::Bind(std::move(connection), manager, Operation::kGetText));
   } catch (const Error& error) {
     *why_not = error.cause();
     return nullptr;

@@ -12,7 +12,7 @@
 #include <cstring>
 #include <string>
 
-#include "run/error.h"
+#include "base/error.h"
 
 namespace quillmore {
 namespace {
@@ -33,7 +33,7 @@ StatusCode LastErrorStatus() {
 // Takes the cause as a plain pointer so that nothing (not even building a
 // string, which may allocate) runs between the failed call and the reading
 // of its error code.
-[[noreturn]] void ThrowLastError(const char* operation, const char* cause) {
+[[noreturn]] void ThrowLastError(Operation operation, const char* cause) {
   const StatusCode code = LastErrorStatus();
   throw Error(code, kInterface, operation, cause);
 }
@@ -44,7 +44,7 @@ class OpenClipboardAccess {
   // Opens the clipboard without an owner window: the program has no window,
   // and none is needed to read, empty or place data. Fails at once when
   // another program has the clipboard open.
-  explicit OpenClipboardAccess(const char* operation) : operation_(operation) {
+  explicit OpenClipboardAccess(Operation operation) : operation_(operation) {
     if (!OpenClipboard(nullptr)) {
       ThrowLastError(operation_, GetLastError() == ERROR_ACCESS_DENIED
                                      ? "another program has the clipboard open"
@@ -73,7 +73,7 @@ class OpenClipboardAccess {
   }
 
  private:
-  const char* operation_;
+  Operation operation_;
   bool open_ = false;
 };
 
@@ -103,7 +103,7 @@ class GlobalMemory {
 // memory may belong to us or to the clipboard; the lock never frees it.
 class GlobalLockAccess {
  public:
-  GlobalLockAccess(HGLOBAL handle, const char* operation)
+  GlobalLockAccess(HGLOBAL handle, Operation operation)
       : handle_(handle), data_(GlobalLock(handle)) {
     if (data_ == nullptr) {
       ThrowLastError(operation, "the text's memory could not be locked");
@@ -130,7 +130,7 @@ class GlobalLockAccess {
 }  // namespace
 
 Win32ClipboardText::Text Win32ClipboardText::GetText() {
-  constexpr char kOperation[] = "GetText";
+  constexpr Operation kOperation = Operation::kGetText;
   OpenClipboardAccess clipboard(kOperation);
   Text text;
   // CF_UNICODETEXT also covers text placed in the 8-bit formats, which the
@@ -160,7 +160,7 @@ Win32ClipboardText::Text Win32ClipboardText::GetText() {
 }
 
 void Win32ClipboardText::Clear() {
-  constexpr char kOperation[] = "Clear";
+  constexpr Operation kOperation = Operation::kClear;
   OpenClipboardAccess clipboard(kOperation);
   if (!EmptyClipboard()) {
     ThrowLastError(kOperation, "the clipboard could not be emptied");
@@ -169,7 +169,7 @@ void Win32ClipboardText::Clear() {
 }
 
 void Win32ClipboardText::SetText(TextView text) {
-  constexpr char kOperation[] = "SetText";
+  constexpr Operation kOperation = Operation::kSetText;
   // The copy is made before the clipboard is opened, so the clipboard is
   // held only for the moment it takes to hand the memory over.
   if (text.size() >= static_cast<SIZE_T>(-1) / sizeof(char16_t)) {

@@ -31,7 +31,7 @@
 #include <vector>
 
 #include "clipboard/linux_shared.h"
-#include "run/error.h"
+#include "base/error.h"
 
 namespace quillmore {
 namespace {
@@ -57,7 +57,7 @@ constexpr milliseconds kManagerTimeout{5000};
 // smaller) are sent incrementally, in chunks of this size.
 constexpr std::size_t kIncrLimit = std::size_t{1} << 20;
 
-[[noreturn]] void Fail(StatusCode code, const char* operation,
+[[noreturn]] void Fail(StatusCode code, Operation operation,
                        std::string cause) {
   throw Error(code, kInterface, operation, std::move(cause));
 }
@@ -153,10 +153,10 @@ class Session {
   // Connects to the display named by DISPLAY. operation names the caller in
   // the error if that fails. Atoms are the server's, not the connection's:
   // a session on the same server may pass its own to save the round trip.
-  static std::unique_ptr<Session> Open(const char* operation,
+  static std::unique_ptr<Session> Open(Operation operation,
                                        const Atoms* known_atoms = nullptr);
 
-  void set_operation(const char* operation) { operation_ = operation; }
+  void set_operation(Operation operation) { operation_ = operation; }
 
   std::string Read();
   // Becomes the owner of CLIPBOARD offering offer (no text: Clear), and
@@ -219,7 +219,7 @@ class Session {
   Window window_;
   Atoms atoms_;
   std::size_t incr_limit_;
-  const char* operation_ = "";
+  Operation operation_ = Operation::kGetText;
 
   bool owned_ = false;
   xcb_timestamp_t owned_since_ = XCB_CURRENT_TIME;
@@ -228,7 +228,7 @@ class Session {
   std::vector<Transfer> transfers_;
 };
 
-std::unique_ptr<Session> Session::Open(const char* operation,
+std::unique_ptr<Session> Session::Open(Operation operation,
                                        const Atoms* known_atoms) {
   const char* display = std::getenv("DISPLAY");
   if (display == nullptr || *display == '\0') {
@@ -806,7 +806,7 @@ void Session::ForkServer() {
   linux_clipboard::ServerSteps steps;
   steps.abandon_parent = [&] { connection_.AbandonAfterFork(); };
   steps.take_over = [&] {
-    server = Session::Open("SetText", &atoms_);
+    server = Session::Open(Operation::kSetText, &atoms_);
     server->Own(offer_);
   };
   steps.serve = [&] { server->ServeUntilTaken(); };
@@ -838,14 +838,14 @@ void Session::ServeUntilTaken() {
 
 class X11ClipboardText final : public ClipboardText<char> {
  public:
-  Text GetText() override { return SessionFor("GetText").Read(); }
+  Text GetText() override { return SessionFor(Operation::kGetText).Read(); }
 
   // Taking the selection with nothing on offer makes the previous owner
   // drop it, with all its formats.
-  void Clear() override { SessionFor("Clear").Own(Offer{}); }
+  void Clear() override { SessionFor(Operation::kClear).Own(Offer{}); }
 
   void SetText(TextView text) override {
-    Session& session = SessionFor("SetText");
+    Session& session = SessionFor(Operation::kSetText);
     auto utf8 = std::make_shared<const std::string>(WithLfLineBreaks(text));
     const bool latin1 = RepresentableInLatin1(*utf8);
     session.Own(Offer{std::move(utf8), latin1});
@@ -855,7 +855,7 @@ class X11ClipboardText final : public ClipboardText<char> {
  private:
   // One connection for the run: a selection dies with the connection that
   // owns it, so the ownership taken by Clear and SetText needs it to live on.
-  Session& SessionFor(const char* operation) {
+  Session& SessionFor(Operation operation) {
     if (!session_) session_ = Session::Open(operation);
     session_->set_operation(operation);
     return *session_;

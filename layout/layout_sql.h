@@ -8,8 +8,8 @@
 #include <string>
 #include <string_view>
 
+#include "base/error.h"
 #include "layout/pattern_engine.h"
-#include "run/error.h"
 
 namespace quillmore {
 
@@ -52,13 +52,14 @@ void ApplyLayoutRule(Engine& engine, const LayoutRule& rule,
                      std::basic_string_view<Unit> text,
                      std::basic_string<Unit>* result) {
   constexpr const char* kInterface = "PatternEngine";
-  Check(engine.Pattern(WidenAscii<Unit>(rule.pattern)), kInterface, "Pattern");
-  Check(engine.Global(true), kInterface, "Global");
+  Check(engine.Pattern(WidenAscii<Unit>(rule.pattern)), kInterface,
+        Operation::kPattern);
+  Check(engine.Global(true), kInterface, Operation::kGlobal);
   if (rule.set_ignore_case) {
-    Check(engine.IgnoreCase(true), kInterface, "IgnoreCase");
+    Check(engine.IgnoreCase(true), kInterface, Operation::kIgnoreCase);
   }
   Check(engine.Replace(text, WidenAscii<Unit>(rule.replacement), result),
-        kInterface, "Replace");
+        kInterface, Operation::kReplace);
 }
 
 // Lays out source by all five rules. Has no failure of its own; an engine

@@ -28,7 +28,7 @@
 #include <string_view>
 #include <type_traits>
 
-#include "run/error.h"
+#include "base/status.h"
 
 namespace quillmore {
 

@@ -7,11 +7,30 @@
 #include <string>
 #include <utility>
 
+#include "base/error.h"
 #include "clipboard/clipboard_text.h"
 #include "layout/layout_sql.h"
-#include "run/error.h"
 
 namespace quillmore {
+
+// A failed write, with what became of the user's text: the clipboard had
+// already been emptied, so the run tried to put the source back.
+class WriteFailure : public Error {
+ public:
+  enum class Restore { kRestored, kFailed };
+
+  WriteFailure(const Error& error, Restore restore, std::string restore_cause)
+      : Error(error),
+        restore_(restore),
+        restore_cause_(std::move(restore_cause)) {}
+
+  Restore restore() const { return restore_; }
+  const std::string& restore_cause() const { return restore_cause_; }
+
+ private:
+  Restore restore_;
+  std::string restore_cause_;
+};
 
 // Runs once, in order: GetText, create the engine, LayoutSql, Clear, SetText.
 // The first failure ends the run by throwing its Error; nothing after the
@@ -20,8 +39,8 @@ namespace quillmore {
 //
 // One exception to "nothing after the failing call": when SetText fails, the
 // clipboard has already been emptied and the user's text would be lost, so
-// the run puts the source text back once and records on the error whether
-// that worked.
+// the run puts the source text back once and throws a WriteFailure that says
+// whether that worked.
 template <typename Unit, typename MakeEngine>
 void FormatClipboard(ClipboardText<Unit>& clipboard, MakeEngine&& make_engine) {
   const std::basic_string<Unit> source = clipboard.GetText();
@@ -33,15 +52,14 @@ void FormatClipboard(ClipboardText<Unit>& clipboard, MakeEngine&& make_engine) {
   clipboard.Clear();
   try {
     clipboard.SetText(result);
-  } catch (Error& error) {
+  } catch (const Error& error) {
     result = {};  // Free the result before making another copy of the source.
     try {
       clipboard.SetText(source);
-      error.set_restore(Error::Restore::kRestored, {});
     } catch (const Error& again) {
-      error.set_restore(Error::Restore::kFailed, again.cause());
+      throw WriteFailure(error, WriteFailure::Restore::kFailed, again.cause());
     }
-    throw;
+    throw WriteFailure(error, WriteFailure::Restore::kRestored, {});
   }
 }
 

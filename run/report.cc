@@ -7,14 +7,22 @@ namespace quillmore {
 namespace {
 
 // What the user was trying to have done when the operation failed, in words.
-std::string_view Goal(std::string_view operation) {
-  if (operation == "GetText") return "cannot read the clipboard";
-  if (operation == "Clear") return "cannot empty the clipboard";
-  if (operation == "SetText") return "cannot write the clipboard";
-  if (operation == "Create" || operation == "Pattern" ||
-      operation == "Global" || operation == "IgnoreCase" ||
-      operation == "Replace") {
-    return "cannot lay out the text";
+std::string_view Goal(Operation operation) {
+  switch (operation) {
+    case Operation::kGetText:
+      return "cannot read the clipboard";
+    case Operation::kClear:
+      return "cannot empty the clipboard";
+    case Operation::kSetText:
+      return "cannot write the clipboard";
+    case Operation::kCreate:
+    case Operation::kPattern:
+    case Operation::kGlobal:
+    case Operation::kIgnoreCase:
+    case Operation::kReplace:
+      return "cannot lay out the text";
+    case Operation::kRun:
+      break;
   }
   return "cannot format the clipboard";
 }
@@ -29,17 +37,24 @@ std::string DescribeFailure(const Error& error) {
   line += Goal(error.operation());
   line += ": ";
   line += error.cause().empty() ? "unknown failure" : error.cause();
-  line += " (" + error.operation() + ", status " + code + ")";
-  switch (error.restore()) {
-    case Error::Restore::kNotAttempted:
-      break;
-    case Error::Restore::kRestored:
+  line += " (";
+  line += OperationName(error.operation());
+  line += ", status ";
+  line += code;
+  line += ")";
+  return line;
+}
+
+std::string DescribeFailure(const WriteFailure& failure) {
+  std::string line = DescribeFailure(static_cast<const Error&>(failure));
+  switch (failure.restore()) {
+    case WriteFailure::Restore::kRestored:
       line += "; the original text was put back on the clipboard";
       break;
-    case Error::Restore::kFailed:
+    case WriteFailure::Restore::kFailed:
       line += "; the original text could not be put back either";
-      if (!error.restore_cause().empty())
-        line += " (" + error.restore_cause() + ")";
+      if (!failure.restore_cause().empty())
+        line += " (" + failure.restore_cause() + ")";
       line += ", and the clipboard is empty";
       break;
   }

@@ -7,7 +7,7 @@
 #include <string>
 #include <utility>
 
-#include "run/error.h"
+#include "base/error.h"
 #include "run/format_clipboard.h"
 
 namespace quillmore {
@@ -16,6 +16,8 @@ namespace quillmore {
 // "quillmore: cannot read the clipboard: the owning program did not answer
 // within 2 s (GetText, status 0x800705B4)".
 std::string DescribeFailure(const Error& error);
+// The same, followed by what became of the user's text.
+std::string DescribeFailure(const WriteFailure& failure);
 
 // Exit statuses of the program.
 inline constexpr int kExitSuccess = 0;
@@ -30,10 +32,13 @@ int RunAndReport(OpenClipboard&& open_clipboard, MakeEngine&& make_engine,
     auto clipboard = open_clipboard();
     FormatClipboard(*clipboard, std::forward<MakeEngine>(make_engine));
     return kExitSuccess;
+  } catch (const WriteFailure& failure) {
+    report(DescribeFailure(failure));
   } catch (const Error& error) {
     report(DescribeFailure(error));
   } catch (const std::bad_alloc&) {
-    report(DescribeFailure(Error(status::kOutOfMemory, "quillmore", "Run",
+    report(DescribeFailure(Error(status::kOutOfMemory, "quillmore",
+                                 Operation::kRun,
                                  "not enough memory for the text")));
   }
   return kExitFailure;

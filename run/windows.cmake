@@ -8,12 +8,13 @@ find_package(Python3 REQUIRED COMPONENTS Interpreter)
 set(quillmore_icon ${CMAKE_CURRENT_BINARY_DIR}/quillmore.ico)
 add_custom_command(
   OUTPUT ${quillmore_icon}
-  COMMAND Python3::Interpreter ${CMAKE_CURRENT_SOURCE_DIR}/make_icon.py
+  COMMAND Python3::Interpreter ${PROJECT_SOURCE_DIR}/dist/make_icon.py
           ${quillmore_icon}
-  DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/make_icon.py
+  DEPENDS ${PROJECT_SOURCE_DIR}/dist/make_icon.py
   COMMENT "Drawing quillmore.ico"
   VERBATIM)
-set_source_files_properties(quillmore.rc PROPERTIES OBJECT_DEPENDS
+configure_file(quillmore.rc.in ${CMAKE_CURRENT_BINARY_DIR}/quillmore.rc @ONLY)
+set_source_files_properties(${CMAKE_CURRENT_BINARY_DIR}/quillmore.rc PROPERTIES OBJECT_DEPENDS
                                                     ${quillmore_icon})
 
 # The failure report's message box, on its own so tests can show one.
@@ -21,7 +22,8 @@ add_library(quillmore_failure_box STATIC failure_box_windows.cc)
 target_include_directories(quillmore_failure_box PUBLIC ${PROJECT_SOURCE_DIR})
 target_link_libraries(quillmore_failure_box PRIVATE user32)
 
-add_executable(quillmore WIN32 main_windows.cc quillmore.rc)
+add_executable(quillmore WIN32 main_windows.cc
+                         ${CMAKE_CURRENT_BINARY_DIR}/quillmore.rc)
 # The resource compiler finds the generated icon through the include path.
 target_include_directories(quillmore PRIVATE ${CMAKE_CURRENT_BINARY_DIR})
 target_link_libraries(quillmore PRIVATE quillmore_run quillmore_clipboard

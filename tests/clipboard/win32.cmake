@@ -39,8 +39,8 @@ find_program(QUILLMORE_SYSTEM_PYTHON3 python3 PATHS /usr/bin NO_DEFAULT_PATH
 add_test(NAME win32_identity
          COMMAND ${QUILLMORE_SYSTEM_PYTHON3}
                  ${CMAKE_CURRENT_SOURCE_DIR}/win32_identity_test.py
-                 $<TARGET_FILE:quillmore> ${PROJECT_SOURCE_DIR}/run/make_icon.py
-                 ${PROJECT_SOURCE_DIR}/run/version.h)
+                 $<TARGET_FILE:quillmore> ${PROJECT_SOURCE_DIR}/dist/make_icon.py
+                 ${PROJECT_BINARY_DIR}/generated/run/version.h)
 
 # The layout filter's Windows input and output (binary, whole-stream).
 add_test(NAME win32_layout_filter

@@ -7,7 +7,7 @@
 
 #include <string>
 
-#include "run/error.h"
+#include "base/error.h"
 #include "tests/clipboard/win32_clipboard_peer.h"
 
 namespace quillmore {
@@ -132,7 +132,7 @@ void ExpectFailsWhileHeld(void (*operation)(Win32ClipboardText&),
     } catch (const Error& error) {
       EXPECT_EQ(error.code(), kAccessDenied) << name;
       EXPECT_EQ(error.interface_name(), "ClipboardText");
-      EXPECT_EQ(error.operation(), name);
+      EXPECT_STREQ(OperationName(error.operation()), name);
       EXPECT_EQ(error.cause(), "another program has the clipboard open");
     }
   }

@@ -84,7 +84,7 @@ check "quillmore-layout(1) example is what it prints" diff -u "$work/shown" "$wo
 # The icons: PNGs of the size their folder says, with the pixels of the
 # Windows icon's 16-colour images (16x16 and 32x32, as icotool reads them
 # from the .ico) and the larger sizes whole multiples of those.
-python3 "$source/run/make_icon.py" "$work/quillmore.ico"
+python3 "$source/dist/make_icon.py" "$work/quillmore.ico"
 mkdir "$work/ico"
 icotool -x -o "$work/ico" "$work/quillmore.ico"
 pixels() { python3 "$here/png_pixels.py" "$1"; }

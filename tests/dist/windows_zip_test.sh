@@ -20,9 +20,9 @@ check "zip file $folder.zip" test -f "$zip"
 [ -f "$zip" ] || exit 1
 
 unzip -Z1 "$zip" | grep -v '/$' | LC_ALL=C sort >"$work/files"
-printf '%s\n' "$folder/README.txt" "$folder/quillmore-layout.exe" \
+printf '%s\n' "$folder/LICENSE.txt" "$folder/README.txt" "$folder/quillmore-layout.exe" \
   "$folder/quillmore.exe" >"$work/expected"
-check "zip holds the programs and the readme" diff -u "$work/expected" "$work/files"
+check "zip holds the programs, the readme and the licence" diff -u "$work/expected" "$work/files"
 check "unzip -t" unzip -tqq "$zip"
 unzip -q "$zip" -d "$work/unpacked"
 dir=$work/unpacked/$folder
@@ -36,6 +36,7 @@ check "readme: every line ends in CR LF" \
   test "$(grep -c $'\r$' "$readme")" -eq "$(wc -l <"$readme")"
 check "readme: version" grep -q '^quillmore 1.00 for Windows' "$readme"
 check "readme: shortcut key" grep -q 'Shortcut key' "$readme"
+check "licence: MIT, in CR LF" grep -q $'^MIT License\r$' "$dir/LICENSE.txt"
 
 check "quillmore-layout.exe --version under Wine" \
   test "$("$emulator" "$dir/quillmore-layout.exe" --version | tr -d '\r')" = "quillmore 1.00"

@@ -216,7 +216,7 @@ TEST(LayoutSqlEngineCalls, TheFirstFailingCallEndsTheChain) {
       LayoutSql<char>(engine, "select a, b from t where x or y");
       ADD_FAILURE() << "no error when call " << k << " failed";
     } catch (const Error& error) {
-      EXPECT_EQ(error.operation(), expected[k].name);
+      EXPECT_EQ(OperationName(error.operation()), expected[k].name);
       EXPECT_EQ(error.interface_name(), "PatternEngine");
       EXPECT_EQ(error.code(), status::kFail);
       EXPECT_EQ(error.cause(), "injected failure");

@@ -29,25 +29,26 @@ class FakeClipboard : public ClipboardText<char> {
   std::vector<std::string> calls;
 
   std::string GetText() override {
-    Enter("GetText");
+    Enter(Operation::kGetText);
     return text.value_or("");
   }
   void Clear() override {
-    Enter("Clear");
+    Enter(Operation::kClear);
     text.reset();
     other_formats = false;
   }
   void SetText(std::string_view value) override {
-    Enter("SetText");
+    Enter(Operation::kSetText);
     text = std::string(value);
   }
 
  private:
-  void Enter(const std::string& operation) {
-    calls.push_back(operation);
+  void Enter(Operation operation) {
+    const std::string name = OperationName(operation);
+    calls.push_back(name);
     bool fail = false;
-    for (const auto& f : failing) fail = fail || f == operation;
-    if (operation == "SetText" && set_text_fails_once) {
+    for (const auto& f : failing) fail = fail || f == name;
+    if (operation == Operation::kSetText && set_text_fails_once) {
       fail = std::count(calls.begin(), calls.end(), "SetText") == 1;
     }
     if (fail) {
@@ -127,7 +128,7 @@ TEST_P(FormatClipboardFailure, EndsTheRunAndTellsWhatHappened) {
       },
       [&] {
         if (c.engine_fails) {
-          throw Error(status::kOutOfMemory, "PatternEngine", "Create",
+          throw Error(status::kOutOfMemory, "PatternEngine", Operation::kCreate,
                       "not enough memory for the engine");
         }
         return std::make_unique<PatternEngine<char>>();
