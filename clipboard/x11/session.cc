@@ -190,12 +190,10 @@ xcb_timestamp_t Session::ServerTime() {
   xcb_change_property(c(), XCB_PROP_MODE_APPEND, window(), atoms_.time_property,
                       XCB_ATOM_INTEGER, 32, 0, nullptr);
   Event event;
-  const Wake wake = WaitForEvent(
-      Clock::now() + kAnswerTimeout,
-      [&](const xcb_generic_event_t* e) {
-        if ((e->response_type & 0x7F) != XCB_PROPERTY_NOTIFY) return false;
-        const auto* n = reinterpret_cast<const xcb_property_notify_event_t*>(e);
-        return n->window == window() && n->atom == atoms_.time_property;
+  const Wake wake = WaitForEvent<xcb_property_notify_event_t>(
+      Clock::now() + kAnswerTimeout, XCB_PROPERTY_NOTIFY,
+      [&](const xcb_property_notify_event_t& n) {
+        return n.window == window() && n.atom == atoms_.time_property;
       },
       &event);
   if (wake == Wake::kBroken) FailConnection();
@@ -247,14 +245,11 @@ Event Session::ConvertSelection(xcb_atom_t selection, xcb_atom_t target,
                         time);
   const bool any_target = target == atoms_.save_targets;
   Event event;
-  const Wake wake = WaitForEvent(
-      Clock::now() + timeout,
-      [&](const xcb_generic_event_t* e) {
-        if ((e->response_type & 0x7F) != XCB_SELECTION_NOTIFY) return false;
-        const auto* n =
-            reinterpret_cast<const xcb_selection_notify_event_t*>(e);
-        return n->requestor == window() && n->selection == selection &&
-               (any_target || n->target == target);
+  const Wake wake = WaitForEvent<xcb_selection_notify_event_t>(
+      Clock::now() + timeout, XCB_SELECTION_NOTIFY,
+      [&](const xcb_selection_notify_event_t& n) {
+        return n.requestor == window() && n.selection == selection &&
+               (any_target || n.target == target);
       },
       &event);
   if (wake == Wake::kBroken) FailConnection();
@@ -315,14 +310,11 @@ Received Session::ReadIncr(xcb_atom_t property, std::size_t size_hint) {
   received.bytes.reserve(size_hint);
   for (;;) {
     Event event;
-    const Wake wake = WaitForEvent(
-        Clock::now() + kAnswerTimeout,
-        [&](const xcb_generic_event_t* e) {
-          if ((e->response_type & 0x7F) != XCB_PROPERTY_NOTIFY) return false;
-          const auto* n =
-              reinterpret_cast<const xcb_property_notify_event_t*>(e);
-          return n->window == window() && n->atom == property &&
-                 n->state == XCB_PROPERTY_NEW_VALUE;
+    const Wake wake = WaitForEvent<xcb_property_notify_event_t>(
+        Clock::now() + kAnswerTimeout, XCB_PROPERTY_NOTIFY,
+        [&](const xcb_property_notify_event_t& n) {
+          return n.window == window() && n.atom == property &&
+                 n.state == XCB_PROPERTY_NEW_VALUE;
         },
         &event);
     if (wake == Wake::kBroken) FailConnection();

@@ -152,9 +152,15 @@ class Session {
   template <typename Wanted, typename Stop>
   Wake Wait(Clock::time_point deadline, Wanted&& wanted, Event* event,
             int extra_fd, Stop&& stop);
-  template <typename Wanted>
-  Wake WaitForEvent(Clock::time_point deadline, Wanted&& wanted, Event* event) {
-    return Wait(deadline, wanted, event, -1, [] { return false; });
+  // Waits for an event of one kind, whose struct is E, that wanted accepts.
+  template <typename E, typename Wanted>
+  Wake WaitForEvent(Clock::time_point deadline, std::uint8_t kind,
+                    Wanted&& wanted, Event* event) {
+    const auto of_kind = [&](const xcb_generic_event_t* e) {
+      return (e->response_type & 0x7F) == kind &&
+             wanted(*reinterpret_cast<const E*>(e));
+    };
+    return Wait(deadline, of_kind, event, -1, [] { return false; });
   }
   void Dispatch(const xcb_generic_event_t* event);
   void Answer(const xcb_selection_request_event_t& request);
