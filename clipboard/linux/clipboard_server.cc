@@ -20,12 +20,14 @@
 namespace quillmore::linux_clipboard {
 namespace {
 
-// The forked child until it has reported: killed and reaped if the parent
-// gives up on it (a deadline, or its own connection failing meanwhile).
+// Collects a child that has ended (or been killed).
 void Reap(pid_t pid) noexcept {
   while (waitpid(pid, nullptr, 0) < 0 && errno == EINTR) {
   }
 }
+
+// The forked child until it has reported: killed and reaped if the parent
+// gives up on it (a deadline, or its own connection failing meanwhile).
 struct ChildProcessTraits {
   using Value = pid_t;
   static pid_t Empty() noexcept { return -1; }
