@@ -42,6 +42,10 @@ class Handle {
   [[nodiscard]] Value Release() noexcept {
     return std::exchange(value_, Traits::Empty());
   }
+  // Forgets the value without letting go, where something else owns it now:
+  // the system took it over, or (in a forked child) the parent still uses
+  // it, so letting go here would act on the parent's.
+  void Abandon() noexcept { value_ = Traits::Empty(); }
 
  private:
   Value value_;

@@ -1,8 +1,10 @@
 # Linux desktops: the X11 and the Wayland backend, both always built, and the
 # choice between them at run time (linux_clipboard_text.cc). What the two
-# share (text conversions, the forked server) is in linux_shared.cc.
-add_library(quillmore_clipboard_linux_shared STATIC linux_shared.cc)
-target_link_libraries(quillmore_clipboard_linux_shared
+# share (the event loops' deadlines, the offered text and its codecs, the
+# transfers, the forked server) is the core in linux/.
+add_library(quillmore_clipboard_linux_core STATIC linux/text_codecs.cc
+                                                  linux/clipboard_server.cc)
+target_link_libraries(quillmore_clipboard_linux_core
                       PUBLIC quillmore_clipboard_api)
 
 include(x11.cmake)

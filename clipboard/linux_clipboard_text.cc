@@ -5,9 +5,10 @@
 #include <string>
 #include <utility>
 
+#include "base/error.h"
+#include "base/operation.h"
 #include "clipboard/wayland_clipboard_text.h"
 #include "clipboard/x11_clipboard_text.h"
-#include "base/error.h"
 
 namespace quillmore {
 namespace {
@@ -16,10 +17,10 @@ class ChosenClipboardText final : public ClipboardText<char> {
  private:
   // The first call chooses; every call then runs on the chosen clipboard.
   template <typename Step>
-  auto Use(Step&& run) {
+  auto Use(Operation operation, Step&& run) {
     if (chosen_) return run(*chosen_);
     std::string wayland_not_used;
-    chosen_ = ConnectWaylandClipboardText(&wayland_not_used);
+    chosen_ = ConnectWaylandClipboardText(operation, &wayland_not_used);
     if (chosen_) return run(*chosen_);
     chosen_ = MakeX11ClipboardText();
     // Only the first X11 operation connects. Where a Wayland session was
@@ -36,13 +37,14 @@ class ChosenClipboardText final : public ClipboardText<char> {
 
  public:
   Text GetText() override {
-    return Use([](ClipboardText<char>& c) { return c.GetText(); });
+    return Use(Operation::kGetText,
+               [](ClipboardText<char>& c) { return c.GetText(); });
   }
   void Clear() override {
-    Use([](ClipboardText<char>& c) { c.Clear(); });
+    Use(Operation::kClear, [](ClipboardText<char>& c) { c.Clear(); });
   }
   void SetText(TextView text) override {
-    Use([&](ClipboardText<char>& c) { c.SetText(text); });
+    Use(Operation::kSetText, [&](ClipboardText<char>& c) { c.SetText(text); });
   }
 
  private:

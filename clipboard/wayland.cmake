@@ -33,8 +33,9 @@ target_include_directories(quillmore_wayland_protocols
 target_link_libraries(quillmore_wayland_protocols
                       PUBLIC PkgConfig::WAYLAND_CLIENT)
 
-add_library(quillmore_clipboard_wayland STATIC wayland_clipboard_text.cc)
+add_library(quillmore_clipboard_wayland STATIC wayland_clipboard_text.cc
+                                                wayland/connection.cc)
 target_link_libraries(quillmore_clipboard_wayland
                       PUBLIC quillmore_clipboard_api
-                      PRIVATE quillmore_clipboard_linux_shared
+                      PRIVATE quillmore_clipboard_linux_core
                               quillmore_wayland_protocols)

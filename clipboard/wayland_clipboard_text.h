@@ -8,6 +8,7 @@
 #include <memory>
 #include <string>
 
+#include "base/operation.h"
 #include "clipboard/clipboard_text.h"
 
 namespace quillmore {
@@ -15,12 +16,13 @@ namespace quillmore {
 // The clipboard of the compositor named by WAYLAND_DISPLAY, connected and
 // ready, if it offers a data-control protocol. Otherwise null, and *why_not
 // says why in words for a report: WAYLAND_DISPLAY not set, no compositor
-// there, or one without data-control (GNOME's, for one).
+// there, or one without data-control (GNOME's, for one). operation is the
+// one being done, which a failure while connecting names.
 //
 // SetText returns only once a server process forked for the purpose holds
 // the selection; it serves it until another program takes the clipboard.
 std::unique_ptr<ClipboardText<char>> ConnectWaylandClipboardText(
-    std::string* why_not);
+    Operation operation, std::string* why_not);
 
 }  // namespace quillmore
 

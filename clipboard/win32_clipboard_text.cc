@@ -13,6 +13,7 @@
 #include <string>
 
 #include "base/error.h"
+#include "base/handle.h"
 
 namespace quillmore {
 namespace {
@@ -38,7 +39,13 @@ StatusCode LastErrorStatus() {
   throw Error(code, kInterface, operation, cause);
 }
 
-// The clipboard, open for one operation.
+// The clipboard, open for one operation: closed by its owner.
+struct OpenClipboardTraits {
+  using Value = bool;
+  static bool Empty() noexcept { return false; }
+  static void Release(bool) noexcept { CloseClipboard(); }
+};
+
 class OpenClipboardAccess {
  public:
   // Opens the clipboard without an owner window: the program has no window,
@@ -50,23 +57,13 @@ class OpenClipboardAccess {
                                      ? "another program has the clipboard open"
                                      : "the clipboard could not be opened");
     }
-    open_ = true;
+    open_.Reset(true);
   }
-  ~OpenClipboardAccess() {
-    if (open_) CloseClipboard();
-  }
-  OpenClipboardAccess(OpenClipboardAccess&& other) noexcept
-      : operation_(other.operation_), open_(other.open_) {
-    other.open_ = false;
-  }
-  OpenClipboardAccess& operator=(OpenClipboardAccess&&) = delete;
-  OpenClipboardAccess(const OpenClipboardAccess&) = delete;
-  OpenClipboardAccess& operator=(const OpenClipboardAccess&) = delete;
 
   // Closes the clipboard, checking the result: closing is what tells other
   // programs that the clipboard has changed, so a failure there matters.
   void Close() {
-    open_ = false;
+    open_.Abandon();  // closed here, where its result is seen
     if (!CloseClipboard()) {
       ThrowLastError(operation_, "the clipboard could not be closed");
     }
@@ -74,57 +71,40 @@ class OpenClipboardAccess {
 
  private:
   Operation operation_;
-  bool open_ = false;
+  Handle<OpenClipboardTraits> open_;
 };
 
 // Movable global memory, as the clipboard takes it.
-class GlobalMemory {
- public:
-  explicit GlobalMemory(HGLOBAL handle) noexcept : handle_(handle) {}
-  ~GlobalMemory() {
-    if (handle_ != nullptr) GlobalFree(handle_);
-  }
-  GlobalMemory(GlobalMemory&& other) noexcept : handle_(other.handle_) {
-    other.handle_ = nullptr;
-  }
-  GlobalMemory& operator=(GlobalMemory&&) = delete;
-  GlobalMemory(const GlobalMemory&) = delete;
-  GlobalMemory& operator=(const GlobalMemory&) = delete;
-
-  HGLOBAL get() const noexcept { return handle_; }
-  // Gives up ownership once the system has taken the memory over.
-  void release() noexcept { handle_ = nullptr; }
-
- private:
-  HGLOBAL handle_;
+struct GlobalMemoryTraits {
+  using Value = HGLOBAL;
+  static HGLOBAL Empty() noexcept { return nullptr; }
+  static void Release(HGLOBAL handle) noexcept { GlobalFree(handle); }
 };
+using GlobalMemory = Handle<GlobalMemoryTraits>;
 
 // A lock on global memory: the address of its contents while it lasts. The
 // memory may belong to us or to the clipboard; the lock never frees it.
+struct GlobalLockTraits {
+  using Value = HGLOBAL;
+  static HGLOBAL Empty() noexcept { return nullptr; }
+  static void Release(HGLOBAL handle) noexcept { GlobalUnlock(handle); }
+};
+
 class GlobalLockAccess {
  public:
   GlobalLockAccess(HGLOBAL handle, Operation operation)
-      : handle_(handle), data_(GlobalLock(handle)) {
+      : data_(GlobalLock(handle)) {
     if (data_ == nullptr) {
       ThrowLastError(operation, "the text's memory could not be locked");
     }
+    lock_.Reset(handle);
   }
-  ~GlobalLockAccess() {
-    if (data_ != nullptr) GlobalUnlock(handle_);
-  }
-  GlobalLockAccess(GlobalLockAccess&& other) noexcept
-      : handle_(other.handle_), data_(other.data_) {
-    other.data_ = nullptr;
-  }
-  GlobalLockAccess& operator=(GlobalLockAccess&&) = delete;
-  GlobalLockAccess(const GlobalLockAccess&) = delete;
-  GlobalLockAccess& operator=(const GlobalLockAccess&) = delete;
 
   void* data() const noexcept { return data_; }
 
  private:
-  HGLOBAL handle_;
   void* data_;
+  Handle<GlobalLockTraits> lock_;
 };
 
 }  // namespace
@@ -199,7 +179,7 @@ void Win32ClipboardText::SetText(TextView text) {
   if (SetClipboardData(CF_UNICODETEXT, memory.get()) == nullptr) {
     ThrowLastError(kOperation, "the clipboard did not take the text");
   }
-  memory.release();  // The clipboard owns and frees it from now on.
+  memory.Abandon();  // The clipboard owns and frees it from now on.
   clipboard.Close();
 }
 

@@ -20,8 +20,9 @@ if(quillmore_xcb_archives)
   set(quillmore_xcb ${quillmore_xcb_archives})
 endif()
 
-add_library(quillmore_clipboard_x11 STATIC x11_clipboard_text.cc)
+add_library(quillmore_clipboard_x11 STATIC x11_clipboard_text.cc x11/session.cc
+                                            x11/serving.cc)
 target_include_directories(quillmore_clipboard_x11 PRIVATE ${XCB_INCLUDE_DIRS})
 target_link_libraries(quillmore_clipboard_x11
                       PUBLIC quillmore_clipboard_api
-                      PRIVATE quillmore_clipboard_linux_shared ${quillmore_xcb})
+                      PRIVATE quillmore_clipboard_linux_core ${quillmore_xcb})

@@ -1,0 +1,214 @@
+// The Wayland connection and its wait loop; see connection.h.
+#include "clipboard/wayland/connection.h"
+
+#include <errno.h>
+#include <fcntl.h>
+#include <poll.h>
+#include <unistd.h>
+#include <wayland-client.h>
+
+#include <cstdint>
+#include <cstdlib>
+#include <cstring>
+#include <functional>
+#include <iterator>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <utility>
+#include <vector>
+
+#include "base/error.h"
+#include "clipboard/linux/fail.h"
+
+namespace quillmore::wayland_clipboard {
+
+using linux_clipboard::Fail;
+using linux_clipboard::kAnswerTimeout;
+
+void Connection::OnGlobal(void* data, wl_registry*, std::uint32_t name,
+                          const char* interface, std::uint32_t version) {
+  Globals& globals = static_cast<Connection*>(data)->globals_;
+  const std::string_view which = interface;
+  Global* slot = nullptr;
+  if (which == ext_data_control_manager_v1_interface.name) {
+    slot = &globals.ext_manager;
+  } else if (which == zwlr_data_control_manager_v1_interface.name) {
+    slot = &globals.wlr_manager;
+  } else if (which == wl_seat_interface.name) {
+    slot = &globals.seat;
+  }
+  // The first seat is the default one; the others' clipboards are not ours.
+  if (slot != nullptr && !slot->present()) *slot = Global{name, version};
+}
+
+std::unique_ptr<Connection> Connection::Open(Operation operation,
+                                             std::string* why_not,
+                                             const Globals* known) {
+  const char* name = std::getenv("WAYLAND_DISPLAY");
+  if (name == nullptr || *name == '\0') {
+    *why_not = "WAYLAND_DISPLAY is not set";
+    return nullptr;
+  }
+  wl_display* display = wl_display_connect(nullptr);
+  if (display == nullptr) {
+    *why_not = std::string("cannot connect to the Wayland compositor \"") +
+               name + "\"";
+    return nullptr;
+  }
+  std::unique_ptr<Connection> connection(
+      new Connection(Display(display), name));
+  connection->registry_.Reset(wl_display_get_registry(display));
+  if (!connection->registry_) {
+    *why_not = "not enough memory to talk to the Wayland compositor";
+    return nullptr;
+  }
+  wl_registry_add_listener(connection->registry_.get(), &kRegistryListener,
+                           connection.get());
+  if (known != nullptr) {
+    connection->globals_ = *known;
+    return connection;
+  }
+  try {
+    connection->Sync(operation);
+  } catch (const Error& error) {
+    *why_not = error.cause();
+    return nullptr;
+  }
+  return connection;
+}
+
+Wake Connection::Wait(Clock::time_point deadline, int extra_fd,
+                      const std::function<bool()>& stop) {
+  wl_display* d = display();
+  for (;;) {
+    if (wl_display_dispatch_pending(d) < 0) return Wake::kBroken;
+    if (stop()) return Wake::kStop;
+    const Clock::time_point now = Clock::now();
+    transfers_.Expire(now, [&](auto it) { transfers_.list().erase(it); });
+    if (stop()) return Wake::kStop;
+    if (now >= deadline) return Wake::kTimeout;
+    // Events read by a call before this one are dispatched first.
+    if (wl_display_prepare_read(d) != 0) continue;
+    bool flushed = true;
+    if (wl_display_flush(d) < 0) {
+      if (errno != EAGAIN) {
+        wl_display_cancel_read(d);
+        return Wake::kBroken;
+      }
+      flushed = false;  // the socket is full: wait until it takes more
+    }
+
+    const int timeout =
+        linux_clipboard::PollTimeout(now, transfers_.WakeAt(deadline));
+    polled_.clear();
+    polled_.push_back({wl_display_get_fd(d),
+                       static_cast<short>(POLLIN | (flushed ? 0 : POLLOUT)),
+                       0});
+    if (extra_fd >= 0) polled_.push_back({extra_fd, POLLIN, 0});
+    const std::size_t first_transfer = polled_.size();
+    for (const Transfer& transfer : transfers_.list()) {
+      polled_.push_back({transfer.fd.get(), POLLOUT, 0});
+    }
+    const int ready = poll(polled_.data(), polled_.size(), timeout);
+    if (ready < 0) {
+      wl_display_cancel_read(d);
+      if (errno == EINTR) continue;
+      return Wake::kBroken;
+    }
+    if ((polled_[0].revents & (POLLIN | POLLERR | POLLHUP)) != 0) {
+      if (wl_display_read_events(d) < 0) return Wake::kBroken;
+    } else {
+      wl_display_cancel_read(d);
+    }
+    FeedReady(polled_, first_transfer);
+    if (extra_fd >= 0 && polled_[1].revents != 0) {
+      if (wl_display_dispatch_pending(d) < 0) return Wake::kBroken;
+      return Wake::kFd;
+    }
+  }
+}
+
+void Connection::Sync(Operation operation) {
+  static constexpr wl_callback_listener kDone = {
+      [](void* data, wl_callback*, std::uint32_t) {
+        *static_cast<bool*>(data) = true;
+      }};
+  bool done = false;
+  Proxy<wl_callback> callback(wl_display_sync(display()));
+  if (!callback) {
+    Fail(status::kOutOfMemory, operation,
+         "not enough memory to talk to the Wayland compositor");
+  }
+  wl_callback_add_listener(callback.get(), &kDone, &done);
+  const Wake wake =
+      Wait(Clock::now() + kAnswerTimeout, -1, [&] { return done; });
+  if (wake == Wake::kBroken) FailBroken(operation);
+  if (wake == Wake::kTimeout) {
+    Fail(status::kTimeout, operation,
+         "the Wayland compositor \"" + name_ + "\" did not answer within 2 s");
+  }
+}
+
+void Connection::FailBroken(Operation operation) const {
+  const int error = wl_display_get_error(display());
+  if (error == EPROTO) {
+    const wl_interface* interface = nullptr;
+    std::uint32_t id = 0;
+    const std::uint32_t code =
+        wl_display_get_protocol_error(display(), &interface, &id);
+    Fail(status::kFail, operation,
+         "the Wayland compositor ended the connection (protocol error " +
+             std::to_string(code) + " on " +
+             (interface != nullptr ? interface->name : "an unknown object") +
+             ")");
+  }
+  Fail(status::kFail, operation,
+       "the connection to the Wayland compositor \"" + name_ + "\" was lost" +
+           (error != 0 ? std::string(": ") + std::strerror(error) : ""));
+}
+
+void Connection::Feed(FileDescriptor fd,
+                      std::shared_ptr<const std::string> data) {
+  if (data->empty()) return;  // closing the pipe is the whole answer
+  const int flags = fcntl(fd.get(), F_GETFL);
+  if (flags < 0 || fcntl(fd.get(), F_SETFL, flags | O_NONBLOCK) < 0) return;
+  Transfer transfer;
+  transfer.data = std::move(data);
+  transfer.fd = std::move(fd);
+  transfers_.list().push_back(std::move(transfer));
+}
+
+void Connection::FeedReady(const std::vector<pollfd>& polled,
+                           std::size_t first) {
+  // transfers_ and polled[first...] are in the same order.
+  linux_clipboard::Transfers<Transfer>::List& list = transfers_.list();
+  std::size_t i = 0;
+  for (auto it = list.begin(); it != list.end(); ++i) {
+    if (first + i >= polled.size()) break;
+    bool done = false;
+    if (polled[first + i].revents != 0) {
+      Transfer& t = *it;
+      for (;;) {
+        if (t.left() == 0) {
+          done = true;
+          break;
+        }
+        const ssize_t n =
+            write(t.fd.get(), t.data->data() + t.offset, t.left());
+        if (n > 0) {
+          t.Sent(static_cast<std::size_t>(n));
+          continue;
+        }
+        if (n < 0 && errno == EINTR) continue;
+        // EAGAIN: the pipe is full, more when it drains. Anything else
+        // (EPIPE: the reader is gone) ends this reader.
+        done = !(n < 0 && errno == EAGAIN);
+        break;
+      }
+    }
+    it = done ? list.erase(it) : std::next(it);
+  }
+}
+
+}  // namespace quillmore::wayland_clipboard

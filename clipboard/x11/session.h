@@ -1,0 +1,189 @@
+// The X11 backend's session: one connection to the X server, one window,
+// the atoms, and the text we offer while we own CLIPBOARD.
+//
+// X has no clipboard store: the CLIPBOARD selection is a promise by its
+// owner (a window of some client) to convert its data on request, and the
+// data dies with the owner. So reading means asking the owner and waiting
+// for its answer, and writing means becoming the owner and answering others'
+// requests for as long as the text should stay pasteable.
+//
+// Everything runs on one thread. Waiting for another client is one poll
+// loop (Session::Wait, session.cc) that serves requests for our own
+// selection while it waits (serving.cc), so we can ask and answer at the
+// same time: a clipboard manager asks us for the text while we wait for it
+// to confirm the hand-over. No wait is without a deadline, because the other
+// side is another program that may hang.
+#ifndef QUILLMORE_CLIPBOARD_X11_SESSION_H_
+#define QUILLMORE_CLIPBOARD_X11_SESSION_H_
+
+#include <xcb/xcb.h>
+
+#include <cstdint>
+#include <cstdlib>
+#include <memory>
+#include <optional>
+#include <string>
+#include <utility>
+
+#include "base/handle.h"
+#include "base/operation.h"
+#include "clipboard/linux/deadlines.h"
+#include "clipboard/linux/display_connection.h"
+#include "clipboard/linux/fail.h"
+#include "clipboard/linux/text_offer.h"
+#include "clipboard/linux/transfers.h"
+
+namespace quillmore::x11_clipboard {
+
+using linux_clipboard::Clock;
+using linux_clipboard::TextOffer;
+using linux_clipboard::Wake;
+
+// How long a clipboard manager may take to take the text over.
+inline constexpr std::chrono::milliseconds kManagerTimeout{5000};
+// Texts above this size (or a quarter of the server's largest request, if
+// smaller) are sent incrementally, in chunks of this size.
+inline constexpr std::size_t kIncrLimit = std::size_t{1} << 20;
+
+struct FreeDeleter {
+  void operator()(void* p) const noexcept { std::free(p); }
+};
+// Replies, events and errors are malloc'ed by xcb and freed by the caller.
+template <typename T>
+using XPtr = std::unique_ptr<T, FreeDeleter>;
+using Event = XPtr<xcb_generic_event_t>;
+
+// xcb_connect never returns null; even a failed connection is ended (and
+// freed) by its owner.
+using Connection =
+    linux_clipboard::DisplayConnection<xcb_connection_t, xcb_disconnect,
+                                       xcb_get_file_descriptor>;
+
+// A window of ours, destroyed by its owner.
+struct WindowId {
+  xcb_connection_t* c;
+  xcb_window_t id;
+  bool operator==(const WindowId& o) const { return c == o.c && id == o.id; }
+  bool operator!=(const WindowId& o) const { return !(*this == o); }
+};
+struct WindowTraits {
+  using Value = WindowId;
+  static WindowId Empty() noexcept { return {nullptr, XCB_NONE}; }
+  static void Release(WindowId window) noexcept {
+    xcb_destroy_window(window.c, window.id);
+    xcb_flush(window.c);
+  }
+};
+using Window = Handle<WindowTraits>;
+
+struct Atoms {
+  xcb_atom_t clipboard, targets, timestamp, multiple, save_targets, utf8_string,
+      text_plain_utf8, text, incr, atom_pair, clipboard_manager, null, property,
+      time_property;
+};
+
+// An incremental (INCR) transfer to one requestor: each time it deletes the
+// property, the next chunk goes out; a zero-length chunk ends it.
+struct Transfer : linux_clipboard::TransferProgress {
+  xcb_window_t requestor;
+  xcb_atom_t property;
+  xcb_atom_t type;
+};
+
+struct Received {
+  xcb_atom_t type;
+  std::uint8_t format;
+  std::string bytes;
+};
+
+class Session {
+ public:
+  // Connects to the display named by DISPLAY. operation names the caller in
+  // the error if that fails. Atoms are the server's, not the connection's:
+  // a session on the same server may pass its own to save the round trip.
+  static std::unique_ptr<Session> Open(Operation operation,
+                                       const Atoms* known_atoms = nullptr);
+
+  void set_operation(Operation operation) { operation_ = operation; }
+
+  std::string Read();
+  // Becomes the owner of CLIPBOARD offering offer (no text: Clear), and
+  // checks that the server agrees.
+  void Own(TextOffer offer);
+  // Leaves the owned text with a program that outlives this one.
+  void HandOver();
+
+ private:
+  using TransferList = linux_clipboard::Transfers<Transfer>::List;
+
+  Session(Connection connection, Window window, const Atoms& atoms,
+          std::size_t incr_limit)
+      : connection_(std::move(connection)),
+        window_(std::move(window)),
+        atoms_(atoms),
+        incr_limit_(incr_limit) {}
+
+  xcb_connection_t* c() const { return connection_.get(); }
+  xcb_window_t window() const { return window_.get().id; }
+  [[noreturn]] void Fail(StatusCode code, std::string cause) const {
+    linux_clipboard::Fail(code, operation_, std::move(cause));
+  }
+  [[noreturn]] void FailConnection() const {
+    Fail(status::kFail, "the connection to the X server was lost");
+  }
+
+  // Reading.
+  xcb_window_t SelectionOwner(xcb_atom_t selection);
+  xcb_timestamp_t ServerTime();
+  Event ConvertSelection(xcb_atom_t selection, xcb_atom_t target,
+                         xcb_timestamp_t time, Clock::duration timeout);
+  std::optional<Received> Request(xcb_atom_t target, xcb_timestamp_t time);
+  std::optional<Received> ReadProperty(xcb_atom_t property);
+  Received ReadIncr(xcb_atom_t property, std::size_t size_hint);
+  // The property our window was sent, or fails as the read.
+  XPtr<xcb_get_property_reply_t> GetOwnProperty(xcb_atom_t property);
+
+  // Hand-over.
+  bool HandToManager();
+  void ForkServer();
+  void ServeUntilTaken();
+
+  // Serving.
+  template <typename Wanted, typename Stop>
+  Wake Wait(Clock::time_point deadline, Wanted&& wanted, Event* event,
+            int extra_fd, Stop&& stop);
+  // Waits for an event of one kind, whose struct is E, that wanted accepts.
+  template <typename E, typename Wanted>
+  Wake WaitForEvent(Clock::time_point deadline, std::uint8_t kind,
+                    Wanted&& wanted, Event* event) {
+    const auto of_kind = [&](const xcb_generic_event_t* e) {
+      return (e->response_type & 0x7F) == kind &&
+             wanted(*reinterpret_cast<const E*>(e));
+    };
+    return Wait(deadline, of_kind, event, -1, [] { return false; });
+  }
+  void Dispatch(const xcb_generic_event_t* event);
+  void Answer(const xcb_selection_request_event_t& request);
+  bool Convert(xcb_window_t requestor, xcb_atom_t target, xcb_atom_t property);
+  bool ConvertMultiple(xcb_window_t requestor, xcb_atom_t property);
+  void Send(xcb_window_t requestor, xcb_atom_t property, xcb_atom_t type,
+            std::shared_ptr<const std::string> data);
+  void Advance(xcb_window_t requestor, xcb_atom_t property);
+  void EndTransfer(TransferList::iterator transfer);
+
+  // Destroyed in reverse: the window goes before the connection.
+  Connection connection_;
+  Window window_;
+  Atoms atoms_;
+  std::size_t incr_limit_;
+  Operation operation_ = Operation::kGetText;
+
+  bool owned_ = false;
+  xcb_timestamp_t owned_since_ = XCB_CURRENT_TIME;
+  TextOffer offer_;
+  linux_clipboard::Transfers<Transfer> transfers_;
+};
+
+}  // namespace quillmore::x11_clipboard
+
+#endif  // QUILLMORE_CLIPBOARD_X11_SESSION_H_
