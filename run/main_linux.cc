@@ -2,9 +2,9 @@
 // Wayland's or X11's, whichever the session offers. No command line and no
 // settings; the only input is the clipboard (and WAYLAND_DISPLAY or DISPLAY,
 // which say where it is). Any argument is refused with a usage line and
-// exit status 2, before the clipboard is touched. Success prints nothing and exits 0; a failure is one
-// line on stderr and exit status 1, also shown as a desktop notification
-// when stderr is not a terminal.
+// exit status 2, before the clipboard is touched. Success prints nothing and
+// exits 0; a failure is one line on stderr and exit status 1, also shown as a
+// desktop notification when stderr is not a terminal.
 #include <unistd.h>
 
 #include <csignal>
