@@ -8,16 +8,8 @@
 # usage: data_control_compositor_test.sh COMPOSITOR QUILLMORE
 set -uo pipefail
 compositor=$1 quillmore=$2
-work=$(mktemp -d)
-chmod 700 "$work"
-pids=()
-cleanup() {
-  for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null; done
-  wait 2>/dev/null
-  rm -rf "$work"
-}
-trap cleanup EXIT
 . "$(dirname "${BASH_SOURCE[0]}")/../checks.sh"
+scratch
 export XDG_RUNTIME_DIR=$work
 unset DISPLAY
 
@@ -25,10 +17,7 @@ start() {  # start PROTOCOLS: a compositor on socket wl-PROTOCOLS
   rm -f "$work/name"
   "$compositor" --protocols="$1" --socket="wl-$1" >"$work/name" &
   pids+=($!)
-  for _ in $(seq 200); do
-    [ -s "$work/name" ] && break
-    sleep 0.05
-  done
+  wait_until test -s "$work/name"
   export WAYLAND_DISPLAY=wl-$1
 }
 paste() { timeout 10 wl-paste --no-newline "$@" 2>"$work/paste.err"; }

@@ -6,37 +6,18 @@
 # usage: hostile_peer_test.sh HOSTILE_PEER COMPOSITOR
 set -uo pipefail
 peer=$1 compositor=$2
-work=$(mktemp -d)
-chmod 700 "$work"
-pids=()
-cleanup() {
-  for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null; done
-  wait 2>/dev/null
-  rm -rf "$work"
-}
-trap cleanup EXIT
 . "$(dirname "${BASH_SOURCE[0]}")/../checks.sh"
+scratch
 
-wait_for() {  # wait_for FILE PATTERN: until a line of FILE matches, 20 s
-  for _ in $(seq 400); do
-    grep -q "$2" "$1" 2>/dev/null && return 0
-    sleep 0.05
-  done
-  return 1
-}
+wait_for() { wait_until grep -q "$2" "$1"; }  # wait_for FILE PATTERN
 owner() {  # owner MODE FILE: the peer in the background, until it is ready
   "$peer" "$1" "$2" >"$work/peer.out" 2>&1 &
   owner_pid=$!
   pids+=("$owner_pid")
   wait_for "$work/peer.out" '^ready$'
 }
-ended() {  # ended PID: it has ended within 20 s
-  for _ in $(seq 400); do
-    kill -0 "$1" 2>/dev/null || return 0
-    sleep 0.05
-  done
-  return 1
-}
+gone() { ! kill -0 "$1" 2>/dev/null; }
+ended() { wait_until gone "$1"; }  # ended PID: it has ended within 20 s
 head -c 300000 /dev/urandom | base64 -w 76 >"$work/big"
 printf 'ab' >"$work/two"
 

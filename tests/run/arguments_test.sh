@@ -5,22 +5,12 @@
 # usage: arguments_test.sh QUILLMORE
 set -uo pipefail
 quillmore=$1
-work=$(mktemp -d)
-pids=()
-cleanup() {
-  for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null; done
-  wait 2>/dev/null
-  rm -rf "$work"
-}
-trap cleanup EXIT
 . "$(dirname "${BASH_SOURCE[0]}")/../checks.sh"
+scratch
 
 Xvfb -displayfd 3 -nolisten tcp 3>"$work/display" >/dev/null 2>&1 &
 pids+=($!)
-for _ in $(seq 200); do
-  [ -s "$work/display" ] && break
-  sleep 0.05
-done
+wait_until test -s "$work/display"
 export DISPLAY=:$(head -n 1 "$work/display")
 unset WAYLAND_DISPLAY
 # A failure must not reach the desktop of whoever runs the tests.

@@ -7,15 +7,8 @@
 # usage: notification_test.sh QUILLMORE NOTIFICATION_SERVER
 set -uo pipefail
 quillmore=$1 server=$2
-work=$(mktemp -d)
-pids=()
-cleanup() {
-  for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null; done
-  wait 2>/dev/null
-  rm -rf "$work"
-}
-trap cleanup EXIT
 . "$(dirname "${BASH_SOURCE[0]}")/../checks.sh"
+scratch
 
 wait_for_file() {  # wait_for_file PATH: until it exists and is not empty
   for _ in $(seq 200); do
@@ -189,8 +182,7 @@ open(sys.argv[1] + ".ready", "w").close()
 held = [s.accept()[0] for _ in range(100)]' "$work/mute" &
 mute_pid=$!
 pids+=("$mute_pid")
-wait_for_file_or_empty() { for _ in $(seq 200); do [ -e "$1" ] && return; sleep 0.05; done; }
-wait_for_file_or_empty "$work/mute.ready"
+wait_until test -e "$work/mute.ready"
 check "mute bus: the run has ended within 10 s" \
   ends_soon DBUS_SESSION_BUS_ADDRESS="unix:path=$work/mute"
 check "mute bus: exit status 1" test "$status" -eq 1
