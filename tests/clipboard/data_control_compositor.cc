@@ -327,12 +327,14 @@ int main(int argc, char** argv) {
     wl_global_create(display, kWlr.manager, kWlr.manager->version,
                      const_cast<Protocol*>(&kWlr), BindManager);
   wl_event_loop* loop = wl_display_get_event_loop(display);
-  wl_event_loop_add_signal(loop, SIGTERM, Terminate, display);
-  wl_event_loop_add_signal(loop, SIGINT, Terminate, display);
+  wl_event_source* signals[] = {
+      wl_event_loop_add_signal(loop, SIGTERM, Terminate, display),
+      wl_event_loop_add_signal(loop, SIGINT, Terminate, display)};
   std::signal(SIGPIPE, SIG_IGN);
   std::printf("%s\n", name);
   std::fflush(stdout);
   wl_display_run(display);
+  for (wl_event_source* source : signals) wl_event_source_remove(source);
   wl_display_destroy_clients(display);
   wl_display_destroy(display);
   return 0;
