@@ -91,8 +91,8 @@ struct Device {
 Selection selections[2];
 std::vector<Device*> devices;
 
-// libwayland takes a resource without an implementation for a dead one; the
-// dispatchers below need none, so every resource is given this token.
+// The dispatchers below use no table of request handlers; this token stands
+// in for one.
 const int kDispatched = 0;
 int DispatchOffer(const void*, void* target, std::uint32_t opcode,
                   const wl_message* message, wl_argument* args);
@@ -160,17 +160,15 @@ int DispatchOffer(const void*, void* target, std::uint32_t opcode,
                   const wl_message* message, wl_argument* args) {
   auto* resource = static_cast<wl_resource*>(target);
   if (Destroys(resource, message)) return 0;
+  if (opcode != kReceive) return 0;
   const int fd = args[1].h;
-  if (opcode == kReceive) {
-    const auto* offer =
-        static_cast<Offer*>(wl_resource_get_user_data(resource));
-    const Selection& selection = selections[offer->slot];
-    // libwayland duplicates the fd as it sends it on; ours is closed here,
-    // so the receiver sees the end of the data when the owner closes its.
-    if (selection.source != nullptr &&
-        selection.generation == offer->generation)
-      wl_resource_post_event(selection.source->resource, kSend, args[0].s, fd);
-  }
+  const auto* offer = static_cast<Offer*>(wl_resource_get_user_data(resource));
+  const Selection& selection = selections[offer->slot];
+  // libwayland duplicates the fd as it sends it on; ours is closed here, so
+  // the receiver sees the end of the data when the owner closes its own. An
+  // offer of a selection since replaced gets nothing: the end at once.
+  if (selection.source != nullptr && selection.generation == offer->generation)
+    wl_resource_post_event(selection.source->resource, kSend, args[0].s, fd);
   close(fd);
   return 0;
 }
