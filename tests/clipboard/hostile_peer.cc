@@ -5,11 +5,13 @@
 // offered as UTF-8 text; an owner prints "ready" once it holds the
 // clipboard and ends when another program takes it.
 //
-//   hostile_peer wayland-blocking FILE
-//     Wayland owner (wlr data-control) writing with a plain blocking loop
-//     on the fd as it gets it, so a receiver that made that end
-//     non-blocking sees it stop at EAGAIN. Prints "wrote N of M" per paste.
-//   hostile_peer wayland-trickle FILE
+//   hostile_peer wayland-blocking FILE [ext]
+//     Wayland owner (wlr data-control; ext-data-control with "ext", which no
+//     standard tool speaks) writing with a plain blocking loop on the fd as
+//     it gets it, so a receiver that made that end non-blocking sees it stop
+//     at EAGAIN; given a blocking pipe, an ordinary owner. Prints "wrote N
+//     of M" per paste.
+//   hostile_peer wayland-trickle FILE [ext]
 //     Wayland owner writing one byte every 1.5 s (a child per paste).
 //   hostile_peer x11-incr-trickle FILE
 //     X11 CLIPBOARD owner answering through INCR, one byte every 1.5 s.
@@ -41,6 +43,7 @@
 #include <string>
 #include <utility>
 
+#include "ext-data-control-v1-client-protocol.h"
 #include "wlr-data-control-unstable-v1-client-protocol.h"
 
 namespace {
@@ -59,9 +62,15 @@ int Ready() {
 
 // --- Wayland -------------------------------------------------------------
 
+// Both data-control protocols have the same requests and events in the same
+// order; only the interfaces of the objects differ, so the requests are made
+// through libwayland's generic call with the chosen protocol's interfaces.
 struct Wayland {
+  const wl_interface* manager_interface;
+  const wl_interface* device_interface;
+  const wl_interface* source_interface;
   wl_seat* seat = nullptr;
-  zwlr_data_control_manager_v1* manager = nullptr;
+  wl_proxy* manager = nullptr;
   bool done = false;
 };
 
@@ -71,9 +80,9 @@ void Global(void* data, wl_registry* registry, std::uint32_t name,
   if (std::strcmp(interface, wl_seat_interface.name) == 0 && !w->seat)
     w->seat = static_cast<wl_seat*>(
         wl_registry_bind(registry, name, &wl_seat_interface, 1));
-  if (std::strcmp(interface, zwlr_data_control_manager_v1_interface.name) == 0)
-    w->manager = static_cast<zwlr_data_control_manager_v1*>(wl_registry_bind(
-        registry, name, &zwlr_data_control_manager_v1_interface, 1));
+  if (std::strcmp(interface, w->manager_interface->name) == 0)
+    w->manager = static_cast<wl_proxy*>(
+        wl_registry_bind(registry, name, w->manager_interface, 1));
 }
 void GlobalRemove(void*, wl_registry*, std::uint32_t) {}
 const wl_registry_listener kRegistry = {Global, GlobalRemove};
@@ -114,21 +123,34 @@ void Cancelled(void* data, zwlr_data_control_source_v1*) {
 }
 const zwlr_data_control_source_v1_listener kSource = {Send, Cancelled};
 
-int RunWayland() {
+int RunWayland(bool ext) {
   wl_display* display = wl_display_connect(nullptr);
   if (display == nullptr) return std::perror("wl_display_connect"), 1;
-  Wayland w;
+  Wayland w = ext ? Wayland{&ext_data_control_manager_v1_interface,
+                            &ext_data_control_device_v1_interface,
+                            &ext_data_control_source_v1_interface}
+                  : Wayland{&zwlr_data_control_manager_v1_interface,
+                            &zwlr_data_control_device_v1_interface,
+                            &zwlr_data_control_source_v1_interface};
   wl_registry_add_listener(wl_display_get_registry(display), &kRegistry, &w);
   wl_display_roundtrip(display);
   if (w.seat == nullptr || w.manager == nullptr)
-    return std::fprintf(stderr, "no seat or wlr data-control\n"), 1;
-  auto* source = zwlr_data_control_manager_v1_create_data_source(w.manager);
-  zwlr_data_control_source_v1_add_listener(source, &kSource, &w);
+    return std::fprintf(stderr, "no seat or %s\n", w.manager_interface->name),
+           1;
+  // manager.create_data_source, source.offer, manager.get_data_device and
+  // device.set_selection, by their opcodes.
+  wl_proxy* source =
+      wl_proxy_marshal_flags(w.manager, 0, w.source_interface, 1, 0, nullptr);
+  wl_proxy_add_listener(
+      source,
+      reinterpret_cast<void (**)()>(
+          const_cast<zwlr_data_control_source_v1_listener*>(&kSource)),
+      &w);
   for (const char* type : kTypes)
-    zwlr_data_control_source_v1_offer(source, type);
-  auto* device =
-      zwlr_data_control_manager_v1_get_data_device(w.manager, w.seat);
-  zwlr_data_control_device_v1_set_selection(device, source);
+    wl_proxy_marshal_flags(source, 0, nullptr, 1, 0, type);
+  wl_proxy* device = wl_proxy_marshal_flags(w.manager, 1, w.device_interface, 1,
+                                            0, nullptr, w.seat);
+  wl_proxy_marshal_flags(device, 0, nullptr, 1, 0, source);
   wl_display_roundtrip(display);
   Ready();
   while (!w.done && wl_display_dispatch(display) >= 0) {
@@ -272,7 +294,7 @@ int main(int argc, char** argv) {
   signal(SIGPIPE, SIG_IGN);
   signal(SIGCHLD, SIG_IGN);  // trickling children are not waited for
   if (mode != "x11-targets-flood") {
-    std::ifstream file(argc == 3 ? argv[2] : "", std::ios::binary);
+    std::ifstream file(argc > 2 ? argv[2] : "", std::ios::binary);
     if (!file)
       return std::fprintf(stderr,
                           "usage: hostile_peer MODE FILE (see its source)\n"),
@@ -280,7 +302,8 @@ int main(int argc, char** argv) {
     text.assign(std::istreambuf_iterator<char>(file), {});
   }
   trickle = mode == "wayland-trickle";
-  if (mode == "wayland-blocking" || trickle) return RunWayland();
+  if (mode == "wayland-blocking" || trickle)
+    return RunWayland(argc > 3 && std::strcmp(argv[3], "ext") == 0);
   x = xcb_connect(nullptr, nullptr);
   if (xcb_connection_has_error(x))
     return std::fprintf(stderr, "no X display\n"), 1;

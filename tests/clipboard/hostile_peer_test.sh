@@ -10,8 +10,8 @@ peer=$1 compositor=$2
 scratch
 
 wait_for() { wait_until grep -q "$2" "$1"; }  # wait_for FILE PATTERN
-owner() {  # owner MODE FILE: the peer in the background, until it is ready
-  "$peer" "$1" "$2" >"$work/peer.out" 2>&1 &
+owner() {  # owner MODE FILE [ext]: the peer in the background, until ready
+  "$peer" "$@" >"$work/peer.out" 2>&1 &
   owner_pid=$!
   pids+=("$owner_pid")
   wait_for "$work/peer.out" '^ready$'
@@ -21,9 +21,10 @@ ended() { wait_until gone "$1"; }  # ended PID: it has ended within 20 s
 head -c 300000 /dev/urandom | base64 -w 76 >"$work/big"
 printf 'ab' >"$work/two"
 
-# Wayland, on a compositor of our own with the wlr protocol.
+# Wayland, on a compositor of our own with both protocols: wl-paste reads
+# through wlr what the peer offers through either.
 export XDG_RUNTIME_DIR=$work
-"$compositor" --protocols=wlr --socket=wl-peer >"$work/name" &
+"$compositor" --socket=wl-peer >"$work/name" &
 pids+=($!)
 wait_for "$work/name" wl-peer
 export WAYLAND_DISPLAY=wl-peer
@@ -34,6 +35,12 @@ check "wayland-blocking: it says it wrote it all" \
   grep -qx "wrote $(stat -c %s "$work/big") of $(stat -c %s "$work/big")" "$work/peer.out"
 printf x | timeout 10 wl-copy
 check "wayland-blocking: ends when another copies" ended "$owner_pid"
+
+check "wayland-blocking ext: ready" owner wayland-blocking "$work/big" ext
+timeout 20 wl-paste --no-newline >"$work/got"
+check "wayland-blocking ext: wl-paste got it whole" cmp -s "$work/big" "$work/got"
+printf x | timeout 10 wl-copy
+check "wayland-blocking ext: ends when another copies" ended "$owner_pid"
 
 check "wayland-trickle: ready" owner wayland-trickle "$work/two"
 check "wayland-trickle: wl-paste got it, slowly" \
