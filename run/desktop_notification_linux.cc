@@ -1,8 +1,14 @@
 #include "run/desktop_notification_linux.h"
 
 #include <dlfcn.h>
+#include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
+#include <sys/wait.h>
 #include <systemd/sd-bus.h>
+#include <unistd.h>
 
+#include <cerrno>
 #include <chrono>
 #include <cstdint>
 #include <string_view>
@@ -11,9 +17,10 @@
 namespace quillmore {
 namespace {
 
-// How long the whole notification may take: the server may be activated
-// on demand, or hang; the user is waiting for nothing else by then.
-constexpr std::chrono::microseconds kDeadline = std::chrono::seconds(3);
+// How long the whole notification may take, connecting to the bus included:
+// the bus or the server may be frozen, or be activated on demand, and a run
+// started from a hotkey must still end soon.
+constexpr std::chrono::milliseconds kDeadline = std::chrono::seconds(2);
 
 constexpr const char* kService = "org.freedesktop.Notifications";
 constexpr const char* kPath = "/org/freedesktop/Notifications";
@@ -194,7 +201,7 @@ std::string EscapeMarkup(std::string_view text) {
   return escaped;
 }
 
-bool Notify(const std::string& report) {
+bool Notify(const std::string& report, Clock::time_point deadline) {
   const SdBus api = SdBus::Load();
   if (!api) return false;
   sd_bus* raw_bus = nullptr;
@@ -202,7 +209,6 @@ bool Notify(const std::string& report) {
   // failing here means there is no session bus, and nothing more to do.
   if (api.open_user(&raw_bus) < 0) return false;
   const Bus bus(api, raw_bus);
-  const Clock::time_point deadline = Clock::now() + kDeadline;
 
   const std::string body =
       ServerTakesMarkup(api, bus, deadline) ? EscapeMarkup(report) : report;
@@ -232,13 +238,49 @@ bool Notify(const std::string& report) {
 
 }  // namespace
 
+// sd-bus has no deadline for setting up the connection (the authentication
+// and Hello exchange): a frozen bus, or one that accepts and never speaks,
+// would hold the run for as long as the bus's own timeouts. So the
+// notification is sent by a child, which is killed when the deadline passes.
 bool ShowDesktopNotification(const std::string& report) noexcept {
-  try {
-    return Notify(report);
-  } catch (...) {
-    // Only memory for the body can run out; the report is on stderr anyway.
+  const Clock::time_point deadline = Clock::now() + kDeadline;
+  // The child holds the write end; the read end reports its end as a hang-up.
+  int ends[2];
+  if (pipe2(ends, O_CLOEXEC) != 0) return false;
+  const pid_t child = fork();
+  if (child < 0) {
+    close(ends[0]);
+    close(ends[1]);
     return false;
   }
+  if (child == 0) {
+    close(ends[0]);
+    bool sent = false;
+    try {
+      sent = Notify(report, deadline);
+    } catch (...) {
+      // Only memory for the body can run out; the report is on stderr.
+    }
+    // _exit: nothing of the parent's (buffers, connections) is the child's
+    // to flush or close.
+    _exit(sent ? 0 : 1);
+  }
+  close(ends[1]);
+  pollfd ended{ends[0], POLLIN, 0};
+  int ready = 0;
+  for (;;) {
+    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+                          deadline - Clock::now())
+                          .count();
+    ready = poll(&ended, 1, left > 0 ? static_cast<int>(left) : 0);
+    if (ready >= 0 || errno != EINTR) break;
+  }
+  close(ends[0]);
+  if (ready <= 0) kill(child, SIGKILL);
+  int status = 0;
+  while (waitpid(child, &status, 0) < 0 && errno == EINTR) {
+  }
+  return ready > 0 && WIFEXITED(status) && WEXITSTATUS(status) == 0;
 }
 
 }  // namespace quillmore

@@ -16,3 +16,23 @@ finish() {  # finish [NAME]: the closing line; fails if any check did
   echo "${1:+$1: }$passed passed, $failed failed"
   [ "$failed" -eq 0 ]
 }
+
+scratch() {  # scratch: $work, a private folder, and $pids, for background
+  # processes; at the end the processes are stopped and the folder removed
+  work=$(mktemp -d)
+  pids=()
+  trap scratch_cleanup EXIT
+}
+scratch_cleanup() {
+  for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null; done
+  wait 2>/dev/null
+  rm -rf "$work"
+}
+
+wait_until() {  # wait_until COMMAND...: until it succeeds, 20 s at most
+  for _ in $(seq 400); do
+    "$@" 2>/dev/null && return 0
+    sleep 0.05
+  done
+  return 1
+}

@@ -7,15 +7,8 @@
 # usage: notification_test.sh QUILLMORE NOTIFICATION_SERVER
 set -uo pipefail
 quillmore=$1 server=$2
-work=$(mktemp -d)
-pids=()
-cleanup() {
-  for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null; done
-  wait 2>/dev/null
-  rm -rf "$work"
-}
-trap cleanup EXIT
 . "$(dirname "${BASH_SOURCE[0]}")/../checks.sh"
+scratch
 
 wait_for_file() {  # wait_for_file PATH: until it exists and is not empty
   for _ in $(seq 200); do
@@ -45,7 +38,8 @@ cat >"$work/bus.conf" <<CONF
 CONF
 dbus-daemon --config-file="$work/bus.conf" --nofork --print-address=3 \
   3>"$work/address" 2>"$work/bus.log" &
-pids+=($!)
+bus_pid=$!
+pids+=("$bus_pid")
 wait_for_file "$work/address" || { cat "$work/bus.log"; exit 1; }
 address=$(head -n 1 "$work/address")
 
@@ -156,6 +150,44 @@ check "silent server: exit status 1" test "$status" -eq 1
 check "silent server: the same report, nothing more" test "$(cat "$work/err")" = "$report"
 check "silent server: the call was made" test "$(records)" -eq 1
 stop_server
+
+# A frozen bus, and a bus that accepts the connection and never speaks: the
+# notification gives up by its own deadline, so the failing run ends soon
+# after. A run still going when we look after 10 s has failed the case.
+ends_soon() {  # ends_soon ENV...: quillmore has ended within 10 s
+  env -u DISPLAY -u WAYLAND_DISPLAY -u XDG_RUNTIME_DIR "$@" "$quillmore" \
+    >"$work/out" 2>"$work/err" &
+  local pid=$! ended=false
+  for _ in $(seq 100); do
+    sleep 0.1
+    kill -0 "$pid" 2>/dev/null || { ended=true; break; }
+  done
+  $ended || kill -9 "$pid"
+  wait "$pid"
+  status=$?
+  $ended
+}
+kill -STOP "$bus_pid"
+check "frozen bus: the run has ended within 10 s" \
+  ends_soon DBUS_SESSION_BUS_ADDRESS="$address"
+check "frozen bus: exit status 1" test "$status" -eq 1
+check "frozen bus: the same report" test "$(cat "$work/err")" = "$report"
+kill -CONT "$bus_pid"
+python3 -c '
+import socket, sys, time
+s = socket.socket(socket.AF_UNIX)
+s.bind(sys.argv[1])
+s.listen()
+open(sys.argv[1] + ".ready", "w").close()
+held = [s.accept()[0] for _ in range(100)]' "$work/mute" &
+mute_pid=$!
+pids+=("$mute_pid")
+wait_until test -e "$work/mute.ready"
+check "mute bus: the run has ended within 10 s" \
+  ends_soon DBUS_SESSION_BUS_ADDRESS="unix:path=$work/mute"
+check "mute bus: exit status 1" test "$status" -eq 1
+check "mute bus: the same report" test "$(cat "$work/err")" = "$report"
+kill "$mute_pid"
 
 # A successful run sends nothing: an Xvfb display, its clipboard set by xclip.
 start_server plain || exit 1

@@ -1,0 +1,52 @@
+# The tests' own Wayland compositor and hostile clipboard peers, for the
+# cases no standard program can make (each says why in its first comment),
+# with a check of each against the standard tools. Included from tests/ so
+# that the scenario tables in this folder stay apart from them.
+set(quillmore_peers_dir ${CMAKE_CURRENT_LIST_DIR})
+# The generated glue (interface tables) is C.
+enable_language(C)
+find_package(PkgConfig REQUIRED)
+pkg_check_modules(WAYLAND_SERVER REQUIRED IMPORTED_TARGET wayland-server)
+pkg_check_modules(XCB_PEER REQUIRED IMPORTED_TARGET xcb)
+
+# The compositor's server glue, generated from the same descriptions as the
+# backend's client glue.
+set(quillmore_server_glue_dir ${CMAKE_CURRENT_BINARY_DIR}/server_protocols)
+file(MAKE_DIRECTORY ${quillmore_server_glue_dir})
+set(quillmore_server_glue)
+foreach(protocol ext-data-control-v1 wlr-data-control-unstable-v1)
+  set(xml ${PROJECT_SOURCE_DIR}/clipboard/protocols/${protocol}.xml)
+  set(header ${quillmore_server_glue_dir}/${protocol}-server-protocol.h)
+  set(code ${quillmore_server_glue_dir}/${protocol}-protocol.c)
+  add_custom_command(
+    OUTPUT ${header} ${code}
+    COMMAND ${WAYLAND_SCANNER} server-header ${xml} ${header}
+    COMMAND ${WAYLAND_SCANNER} private-code ${xml} ${code}
+    DEPENDS ${xml}
+    COMMENT "Generating the server glue of ${protocol}")
+  list(APPEND quillmore_server_glue ${header} ${code})
+endforeach()
+add_executable(data_control_compositor
+               ${quillmore_peers_dir}/data_control_compositor.cc
+               ${quillmore_server_glue})
+target_include_directories(data_control_compositor
+                           PRIVATE ${quillmore_server_glue_dir})
+target_link_libraries(data_control_compositor PRIVATE PkgConfig::WAYLAND_SERVER)
+
+add_test(NAME data_control_compositor
+         COMMAND ${quillmore_peers_dir}/data_control_compositor_test.sh
+                 $<TARGET_FILE:data_control_compositor>
+                 $<TARGET_FILE:quillmore>)
+set_tests_properties(data_control_compositor PROPERTIES LABELS wayland
+                                                        TIMEOUT 60)
+
+# The hostile peers, and a check that each mode does what it says against
+# the standard tools.
+add_executable(hostile_peer ${quillmore_peers_dir}/hostile_peer.cc)
+target_link_libraries(hostile_peer PRIVATE quillmore_wayland_protocols
+                                           PkgConfig::XCB_PEER)
+add_test(NAME hostile_peer
+         COMMAND ${quillmore_peers_dir}/hostile_peer_test.sh
+                 $<TARGET_FILE:hostile_peer>
+                 $<TARGET_FILE:data_control_compositor>)
+set_tests_properties(hostile_peer PROPERTIES TIMEOUT 90)
