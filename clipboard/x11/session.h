@@ -160,7 +160,7 @@ class Session {
   void AskServerTime();
   xcb_timestamp_t TakeServerTime();
   void Convert(xcb_atom_t target, xcb_timestamp_t time);
-  std::optional<Received> TakeAnswer(xcb_atom_t target);
+  std::optional<Received> TakeAnswer(xcb_atom_t target, xcb_window_t owner);
   std::string Text(Received received);
   std::string ReadByTargets(xcb_window_t owner);
   [[noreturn]] void FailChangedOrRefused(xcb_window_t owner);
