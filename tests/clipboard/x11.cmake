@@ -25,3 +25,10 @@ gtest_discover_tests(
   x11_clipboard_test
   PROPERTIES LABELS x11 TIMEOUT 60
              ENVIRONMENT "DBUS_SESSION_BUS_ADDRESS=unix:path=/nonexistent")
+
+# Hostile programs and a hostile X server, one table of cases in a script.
+add_test(NAME x11_hostile
+         COMMAND ${CMAKE_CURRENT_SOURCE_DIR}/x11_hostile_test.sh
+                 $<TARGET_FILE:quillmore> $<TARGET_FILE:x11_peer>
+                 $<TARGET_FILE:hostile_peer>)
+set_tests_properties(x11_hostile PROPERTIES LABELS x11 TIMEOUT 240)
