@@ -13,44 +13,11 @@
 #include <cstring>
 
 #include "layout/pattern_program.h"
+#include "layout/unit_vector.h"
 
-#if defined(__SSE2__)
-#include <emmintrin.h>
-#endif
 
 namespace quillmore {
 namespace pattern_internal {
-
-// Sixteen bytes of units, compared lane by lane; the compiler maps this to
-// the target's vector instructions, or to plain code where it has none.
-template <std::size_t kUnitSize>
-struct VectorOf;
-template <>
-struct VectorOf<1> {
-  typedef std::uint8_t type __attribute__((vector_size(16)));
-};
-template <>
-struct VectorOf<2> {
-  typedef std::uint16_t type __attribute__((vector_size(16)));
-};
-using ByteVector = VectorOf<1>::type;
-
-// One bit per byte of v (whose bytes are all 0x00 or 0xFF), lowest byte
-// first.
-inline unsigned ByteMask(ByteVector v) {
-#if defined(__SSE2__)
-  return static_cast<unsigned>(_mm_movemask_epi8(reinterpret_cast<__m128i>(v)));
-#else
-  // Gathers the top bit of each byte of a little-endian word.
-  std::uint64_t words[2];
-  std::memcpy(words, &v, sizeof words);
-  auto gather = [](std::uint64_t w) {
-    return static_cast<unsigned>(
-        ((w & 0x8080808080808080u) * 0x0002040810204081u) >> 56);
-  };
-  return gather(words[0]) | gather(words[1]) << 8;
-#endif
-}
 
 // Finds where a match could start, 64 bytes at a time. A candidate is a
 // position whose first units belong to given sets, one set per place (up to
