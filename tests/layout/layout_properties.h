@@ -29,8 +29,8 @@ std::basic_string<Unit> FusedInPieces(std::basic_string_view<Unit> text,
   std::basic_string<Unit> out;
   std::size_t at = 0;
   for (std::size_t k = 0; at < text.size(); ++k) {
-    const std::size_t size = std::min(sizes[std::min(k, sizes.size() - 1)],
-                                      text.size() - at);
+    const std::size_t size =
+        std::min(sizes[std::min(k, sizes.size() - 1)], text.size() - at);
     std::basic_string<Unit> room(FusedLayout<Unit>::OutputRoom(size), Unit{});
     out.append(room.data(), layout.Feed(text.substr(at, size), room.data()));
     at += size;

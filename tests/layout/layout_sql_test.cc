@@ -105,9 +105,8 @@ TEST(LayoutSql, UnitsTheRulesDoNotLookAtPassThrough) {
   // beyond the BMP; non-ASCII letters, which are not keyword letters.
   const std::string bytes("a\xff,\xfe\x00\xc3\x28$1\\n", 11);
   const std::string laid_out("a\xff,\r\n       \xfe\x00\xc3\x28$1\\n", 20);
-  const std::u16string units = {0xDC00, 0,      u'$',   u'1',
-                                0xD83D, 0xDE00, u' ',   0xD800,
-                                u' ',   0x00F6, u'r',   0x0157};
+  const std::u16string units = {0xDC00, 0,      u'$', u'1',   0xD83D, 0xDE00,
+                                u' ',   0xD800, u' ', 0x00F6, u'r',   0x0157};
   EXPECT_EQ(LayoutOf<char>(bytes), laid_out);
   EXPECT_EQ(FusedLayoutSql<char>(bytes), laid_out);
   EXPECT_EQ(LayoutOf<char16_t>(units), units);
@@ -191,10 +190,10 @@ std::vector<std::string> SampleTexts() {
 
 std::vector<std::string> GeneratedTexts() {
   std::mt19937 rng(7);
-  const std::string pieces[] = {" ",    ",",    "\r\n", "\n",  "\r",  "\t",
-                                "a",    "WHERE", "order", " or", "And", "from",
-                                "x1",   "(",    "'",    "  ",  "\xff", "wher",
-                                "ORD",  "fRo",  "an",   "o",   "$1"};
+  const std::string pieces[] = {" ",   ",",     "\r\n",  "\n",  "\r",   "\t",
+                                "a",   "WHERE", "order", " or", "And",  "from",
+                                "x1",  "(",     "'",     "  ",  "\xff", "wher",
+                                "ORD", "fRo",   "an",    "o",   "$1"};
   std::vector<std::string> texts;
   for (int i = 0; i < 3000; ++i) {
     std::string text;

@@ -96,7 +96,7 @@ out_of_memory() {
   done
   [ "$reported" -eq 1 ]
 }
-if (ulimit -v 2000000 && "$filter" </dev/null); then
+if (ulimit -v 2000000 && "$filter" </dev/null) >/dev/null 2>&1; then
   check "out of memory is reported" out_of_memory
 fi
 
