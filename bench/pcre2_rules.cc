@@ -5,11 +5,11 @@
 // times quillmore-layout against it and checks that the outputs agree.
 #define PCRE2_CODE_UNIT_WIDTH 8
 #include <pcre2.h>
-#include <unistd.h>
 
-#include <cerrno>
 #include <cstdio>
 #include <string>
+
+#include "bench/read_all.h"
 
 namespace {
 
@@ -62,17 +62,8 @@ bool Apply(const Rule& rule, const std::string& in, std::string* out) {
 }  // namespace
 
 int main() {
-  std::string text(std::size_t{1} << 16, '\0');
-  std::size_t size = 0;
-  for (;;) {
-    if (size == text.size()) text.resize(text.size() * 2);
-    const ssize_t got = read(0, text.data() + size, text.size() - size);
-    if (got == 0) break;
-    if (got < 0 && errno == EINTR) continue;
-    if (got < 0) return 1;
-    size += static_cast<std::size_t>(got);
-  }
-  text.resize(size);
+  std::string text;
+  if (!quillmore::bench::ReadAllStdin(&text)) return 1;
   std::string next;
   for (const Rule& rule : kRules) {
     if (!Apply(rule, text, &next)) {
