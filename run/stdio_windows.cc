@@ -1,52 +1,73 @@
-#include <errno.h>
-#include <fcntl.h>
-#include <io.h>
+#include <windows.h>
 
-#include <climits>
-#include <cstring>
+#include <string>
 
 #include "run/stdio.h"
 
 namespace quillmore {
+namespace {
 
-// The C runtime opens the standard streams in text mode, which would turn
-// CR LF into LF and stop at Ctrl-Z; the filter must see and give bytes.
-void UseBinaryStdio() {
-  _setmode(0, _O_BINARY);
-  _setmode(1, _O_BINARY);
+// Straight to the Win32 handles: no C runtime in between, so there is no
+// text mode to turn CR LF into LF or stop at Ctrl-Z, and the reason for a
+// failure is Windows' own (the C runtime folds a closed pipe into EINVAL).
+std::string Describe(const char* what, DWORD code) {
+  char text[256] = {};
+  const DWORD length =
+      FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
+                     nullptr, code, 0, text, sizeof text, nullptr);
+  std::string reason(text, length);
+  while (!reason.empty() && (reason.back() == '\n' || reason.back() == '\r' ||
+                             reason.back() == ' ' || reason.back() == '.')) {
+    reason.pop_back();
+  }
+  if (reason.empty()) reason = "error " + std::to_string(code);
+  return std::string(what) + ": " + reason;
 }
 
-// _read on a pipe returns what the pipe holds as soon as it holds anything,
-// like read(2), where fread would wait to fill the whole buffer.
+}  // namespace
+
+void UseBinaryStdio() {}
+
 StreamResult ReadInput(char* buffer, std::size_t capacity, std::size_t* got,
                        std::string* error) {
-  const unsigned size =
-      static_cast<unsigned>(capacity < INT_MAX ? capacity : INT_MAX);
-  const int n = _read(0, buffer, size);
-  if (n > 0) {
-    *got = static_cast<std::size_t>(n);
+  // ReadFile on a pipe returns what the pipe holds as soon as it holds
+  // anything, like read(2).
+  const DWORD size =
+      capacity < 0x40000000 ? static_cast<DWORD>(capacity) : DWORD{0x40000000};
+  DWORD read = 0;
+  if (ReadFile(GetStdHandle(STD_INPUT_HANDLE), buffer, size, &read, nullptr)) {
+    if (read == 0) return StreamResult::kEnd;
+    *got = read;
     return StreamResult::kOk;
   }
+  const DWORD code = GetLastError();
   // A pipe whose writer has gone reads as its end.
-  if (n == 0 || errno == EPIPE) return StreamResult::kEnd;
-  *error = std::string("cannot read standard input: ") + std::strerror(errno);
+  if (code == ERROR_BROKEN_PIPE || code == ERROR_HANDLE_EOF) {
+    return StreamResult::kEnd;
+  }
+  *error = Describe("cannot read standard input", code);
   return StreamResult::kFailed;
 }
 
 StreamResult WriteOutput(std::string_view data, std::string* error) {
+  const HANDLE out = GetStdHandle(STD_OUTPUT_HANDLE);
   while (!data.empty()) {
-    const unsigned size =
-        static_cast<unsigned>(data.size() < INT_MAX ? data.size() : INT_MAX);
-    const int put = _write(1, data.data(), size);
-    if (put < 0) {
-      // The C runtime reports a pipe whose reader has gone (Windows'
-      // ERROR_NO_DATA and ERROR_BROKEN_PIPE) as EPIPE.
-      if (errno == EPIPE) return StreamResult::kClosed;
-      *error =
-          std::string("cannot write standard output: ") + std::strerror(errno);
+    const DWORD size = data.size() < 0x40000000
+                           ? static_cast<DWORD>(data.size())
+                           : DWORD{0x40000000};
+    DWORD put = 0;
+    if (!WriteFile(out, data.data(), size, &put, nullptr)) {
+      const DWORD code = GetLastError();
+      // The reader has gone: Windows says ERROR_NO_DATA ("the pipe is being
+      // closed"), Wine ERROR_PIPE_NOT_CONNECTED.
+      if (code == ERROR_NO_DATA || code == ERROR_BROKEN_PIPE ||
+          code == ERROR_PIPE_NOT_CONNECTED) {
+        return StreamResult::kClosed;
+      }
+      *error = Describe("cannot write standard output", code);
       return StreamResult::kFailed;
     }
-    data.remove_prefix(static_cast<std::size_t>(put));
+    data.remove_prefix(put);
   }
   return StreamResult::kOk;
 }
