@@ -233,62 +233,59 @@ std::size_t FusedLayout<Unit>::Feed(View piece, Unit* out) {
     pending_ = Pending::kNone;
   }
   const Scan scan;
-  // The window last scanned, and its masks.
-  std::size_t base = 0;
-  typename Scan::Masks masks{};
-  bool scanned = false;
   for (;;) {
     if (pending_ != Pending::kNone && !SettlePending(s, n, &i, &o)) break;
     // Whole windows: copy up to each unit that needs a decision, and decide
     // the space it leaves pending from one word when five units follow.
-    while (i + Scan::kReads <= n) {
-      if (!scanned || i >= base + Scan::kUnits) {
-        base = i;
-        masks = scan.Scan(s + i);
-        scanned = true;
-      }
-      const std::uint64_t rest = masks.special >> ((i - base) * sizeof(Unit));
-      if (rest == 0) {
-        o = CopyGap(s + i, base + Scan::kUnits - i, o);
-        i = base + Scan::kUnits;
-        continue;
-      }
-      const std::size_t p =
-          i + static_cast<std::size_t>(__builtin_ctzll(rest)) / sizeof(Unit);
-      o = CopyGap(s + i, p - i, o);
-      // Without branches on what the unit is, which no predictor could
-      // guess: a comma's break is written whatever the unit, and kept only
-      // for a comma.
-      const bool comma = s[p] == ',';
-      fused_internal::Write(Breaks::kComma, o);
-      o += comma ? Breaks::kComma.length : 0;
-      const std::size_t q = p + comma;
-      std::size_t r;
-      if (q < base + Scan::kUnits) {
-        const std::uint64_t other = ~masks.blank >> ((q - base) * sizeof(Unit));
-        r = other != 0 ? q + static_cast<std::size_t>(__builtin_ctzll(other)) /
+    // Where the next decision stands depends only on the masks, not on what
+    // the units are, so one decision need not wait for the last.
+    while (i + Scan::kReads <= n && pending_ == Pending::kNone) {
+      const std::size_t base = i;
+      const typename Scan::Masks masks = scan.Scan(s + base);
+      const std::uint64_t solid = ~masks.blank;
+      std::uint64_t bits = masks.special;
+      for (;;) {
+        if (bits == 0) {
+          o = CopyGap(s + i, base + Scan::kUnits - i, o);
+          i = base + Scan::kUnits;
+          break;
+        }
+        const unsigned bit = static_cast<unsigned>(__builtin_ctzll(bits));
+        const std::size_t p = base + bit / sizeof(Unit);
+        o = CopyGap(s + i, p - i, o);
+        // The first unit after p that is not blank: past the run that p
+        // begins, or past the comma at p and the run after it.
+        const std::uint64_t after = (solid >> bit) >> sizeof(Unit);
+        std::size_t r =
+            after != 0 ? p + 1 +
+                             static_cast<std::size_t>(__builtin_ctzll(after)) /
                                  sizeof(Unit)
                        : SkipBlanks(s, base + Scan::kUnits, n);
-      } else {
-        r = SkipBlanks(s, q, n);
-      }
-      // A run after a comma: the comma's seventh space stays as it is, and
-      // the run is the space to decide.
-      *o = Unit{' '};
-      o += comma && r > q;
-      if (comma && r == q) {
-        // A run of commas: each writes the space its predecessor left, then
-        // its own break.
-        for (; r < n && s[r] == ','; ++r) {
-          o = fused_internal::Write(Breaks::kSpaceComma, o);
+        // Without branches on what the unit is, which no predictor could
+        // guess: a comma's break is written whatever the unit, and kept
+        // only for a comma; so is the space a run after a comma keeps (the
+        // comma's seventh; the run is the space to decide).
+        const bool comma = s[p] == ',';
+        fused_internal::Write(Breaks::kComma, o);
+        o += comma ? Breaks::kComma.length : 0;
+        *o = Unit{' '};
+        o += comma && r > p + 1;
+        if (comma && r == p + 1) {
+          // A run of commas: each writes the space its predecessor left,
+          // then its own break.
+          for (; r < n && s[r] == ','; ++r) {
+            o = fused_internal::Write(Breaks::kSpaceComma, o);
+          }
         }
+        i = r;
+        if (r + kWordUnits > n) {
+          pending_ = comma && s[r - 1] == ',' ? Pending::kComma : Pending::kRun;
+          break;
+        }
+        o = WriteBreak(fused_internal::DecideFromWord<Unit>(s + r), o);
+        if (r >= base + Scan::kUnits) break;
+        bits &= ~std::uint64_t{0} << ((r - base) * sizeof(Unit));
       }
-      i = r;
-      if (r + kWordUnits > n) {
-        pending_ = comma && s[r - 1] == ',' ? Pending::kComma : Pending::kRun;
-        break;
-      }
-      o = WriteBreak(fused_internal::DecideFromWord<Unit>(s + r), o);
     }
     if (pending_ != Pending::kNone) continue;
     // The last units of the piece, one at a time.
