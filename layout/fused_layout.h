@@ -45,6 +45,13 @@ class FusedLayout {
  public:
   using View = std::basic_string_view<Unit>;
 
+  // vector_bytes: the width of the scan's vectors, 16 or (only where
+  // BestVectorBytes says so) 32. The tests run both.
+  explicit FusedLayout(int vector_bytes = BestVectorBytes())
+      : wide_(vector_bytes == 32) {}
+  // 32 where the processor has AVX2, else 16.
+  static int BestVectorBytes();
+
   // The room Feed needs in its output for a piece of `units` units: a comma
   // becomes ten units at most, plus what was held back and what the block
   // stores write beyond their end.
@@ -62,7 +69,6 @@ class FusedLayout {
  private:
   using V = std::make_unsigned_t<Unit>;
   using Decision = fused_internal::Decision;
-  using Scan = fused_internal::WindowScan<Unit>;
   using Breaks = fused_internal::Breaks<Unit>;
   static constexpr std::size_t kSlack = 128;
   // The longest keyword; one fewer letters can be held back.
@@ -70,9 +76,9 @@ class FusedLayout {
   // How many units the decision from one word reads.
   static constexpr std::size_t kWordUnits = fused_internal::kWordUnits<Unit>;
 
-  enum class Pending : std::uint8_t { kNone, kRun, kComma };
+  using Pending = fused_internal::Pending;
 
-  static bool IsBlank(V c) { return c == ' ' || c == '\r' || c == '\n'; }
+  static bool IsBlank(V c) { return fused_internal::IsBlank(c); }
   static bool BeginsKeyword(V c) {
     const unsigned folded = c | 0x20u;
     return folded == 'w' || folded == 'o' || folded == 'a' || folded == 'f';
@@ -81,19 +87,12 @@ class FusedLayout {
   static Unit* WriteBreak(Decision decision, Unit* out) {
     return fused_internal::Write(Breaks::kByDecision[decision], out);
   }
-  static std::size_t SkipBlanks(const V* s, std::size_t i, std::size_t n);
-  // Copies count units (fewer than a window's) with four vector stores
-  // whatever the count, so no branch depends on the gap between two
-  // decisions. The input has a window's worth of units after from, and the
-  // output the slack.
-  static Unit* CopyGap(const V* from, std::size_t count, Unit* out) {
-    for (std::size_t k = 0; k < Scan::kUnits; k += Scan::kLanes) {
-      std::memcpy(out + k, from + k, 16);
-    }
-    return out + count;
+  static std::size_t SkipBlanks(const V* s, std::size_t i, std::size_t n) {
+    return fused_internal::SkipBlanks<Unit>(s, i, n);
   }
   bool SettlePending(const V* s, std::size_t n, std::size_t* i, Unit** out);
 
+  bool wide_;
   Pending pending_ = Pending::kNone;
   Unit held_[kLookahead - 1] = {};
   std::size_t held_count_ = 0;
@@ -158,32 +157,6 @@ fused_internal::Decision FusedLayout<Unit>::Decide(const V* p,
   }
 }
 
-template <typename Unit>
-std::size_t FusedLayout<Unit>::SkipBlanks(const V* s, std::size_t i,
-                                          std::size_t n) {
-  // Most runs are a line break and some indentation: look at those one by
-  // one, and at longer runs a vector at a time.
-  for (const std::size_t short_run = std::min(n, i + Scan::kLanes);
-       i < short_run; ++i) {
-    if (!IsBlank(s[i])) return i;
-  }
-  using Vector = typename VectorOf<sizeof(Unit)>::type;
-  const Vector space = SplatLanes<Vector>(V{' '});
-  const Vector cr = SplatLanes<Vector>(V{'\r'});
-  const Vector lf = SplatLanes<Vector>(V{'\n'});
-  for (; i + Scan::kLanes <= n; i += Scan::kLanes) {
-    const Vector v = LoadLanes<Vector>(s + i);
-    const auto blank = (v == space) | (v == cr) | (v == lf);
-    const unsigned other =
-        ~ByteMask(reinterpret_cast<ByteVector>(blank)) & 0xFFFFu;
-    if (other != 0) {
-      return i + static_cast<std::size_t>(__builtin_ctz(other)) / sizeof(Unit);
-    }
-  }
-  while (i < n && IsBlank(s[i])) ++i;
-  return i;
-}
-
 // Decides the pending space from the units at s[*i] on, or holds them back
 // when they could still begin a keyword and the piece ends. False when the
 // piece is used up.
@@ -206,6 +179,16 @@ bool FusedLayout<Unit>::SettlePending(const V* s, std::size_t n, std::size_t* i,
   *out = WriteBreak(decision, *out);
   pending_ = Pending::kNone;
   return true;
+}
+
+template <typename Unit>
+int FusedLayout<Unit>::BestVectorBytes() {
+#if defined(QUILLMORE_FUSED_AVX2)
+  static const bool avx2 = __builtin_cpu_supports("avx2");
+  return avx2 ? 32 : 16;
+#else
+  return 16;
+#endif
 }
 
 template <typename Unit>
@@ -232,60 +215,18 @@ std::size_t FusedLayout<Unit>::Feed(View piece, Unit* out) {
     held_count_ = 0;
     pending_ = Pending::kNone;
   }
-  const Scan scan;
   for (;;) {
     if (pending_ != Pending::kNone && !SettlePending(s, n, &i, &o)) break;
-    // Whole windows: copy up to each unit that needs a decision, and decide
-    // the space it leaves pending from one word when five units follow.
-    // Where the next decision stands depends only on the masks, not on what
-    // the units are, so one decision need not wait for the last.
-    while (i + Scan::kReads <= n && pending_ == Pending::kNone) {
-      const std::size_t base = i;
-      const typename Scan::Masks masks = scan.Scan(s + base);
-      const std::uint64_t solid = ~masks.blank;
-      std::uint64_t bits = masks.special;
-      for (;;) {
-        if (bits == 0) {
-          o = CopyGap(s + i, base + Scan::kUnits - i, o);
-          i = base + Scan::kUnits;
-          break;
-        }
-        const unsigned bit = static_cast<unsigned>(__builtin_ctzll(bits));
-        const std::size_t p = base + bit / sizeof(Unit);
-        o = CopyGap(s + i, p - i, o);
-        // The first unit after p that is not blank: past the run that p
-        // begins, or past the comma at p and the run after it.
-        const std::uint64_t after = (solid >> bit) >> sizeof(Unit);
-        std::size_t r =
-            after != 0 ? p + 1 +
-                             static_cast<std::size_t>(__builtin_ctzll(after)) /
-                                 sizeof(Unit)
-                       : SkipBlanks(s, base + Scan::kUnits, n);
-        // Without branches on what the unit is, which no predictor could
-        // guess: a comma's break is written whatever the unit, and kept
-        // only for a comma; so is the space a run after a comma keeps (the
-        // comma's seventh; the run is the space to decide).
-        const bool comma = s[p] == ',';
-        fused_internal::Write(Breaks::kComma, o);
-        o += comma ? Breaks::kComma.length : 0;
-        *o = Unit{' '};
-        o += comma && r > p + 1;
-        if (comma && r == p + 1) {
-          // A run of commas: each writes the space its predecessor left,
-          // then its own break.
-          for (; r < n && s[r] == ','; ++r) {
-            o = fused_internal::Write(Breaks::kSpaceComma, o);
-          }
-        }
-        i = r;
-        if (r + kWordUnits > n) {
-          pending_ = comma && s[r - 1] == ',' ? Pending::kComma : Pending::kRun;
-          break;
-        }
-        o = WriteBreak(fused_internal::DecideFromWord<Unit>(s + r), o);
-        if (r >= base + Scan::kUnits) break;
-        bits &= ~std::uint64_t{0} << ((r - base) * sizeof(Unit));
+    if (pending_ == Pending::kNone) {
+#if defined(QUILLMORE_FUSED_AVX2)
+      if (wide_) {
+        i = fused_internal::avx2::LayOutWindows(s, i, n, &o, &pending_);
+      } else {
+        i = fused_internal::baseline::LayOutWindows(s, i, n, &o, &pending_);
       }
+#else
+      i = fused_internal::baseline::LayOutWindows(s, i, n, &o, &pending_);
+#endif
     }
     if (pending_ != Pending::kNone) continue;
     // The last units of the piece, one at a time.

@@ -7,12 +7,17 @@
 #ifndef QUILLMORE_LAYOUT_FUSED_SCAN_H_
 #define QUILLMORE_LAYOUT_FUSED_SCAN_H_
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
 #include <type_traits>
 
 #include "layout/unit_vector.h"
+
+#if defined(__x86_64__) || defined(__i386__)
+#include <immintrin.h>
+#endif
 
 namespace quillmore {
 namespace fused_internal {
@@ -108,65 +113,101 @@ inline Decision DecideFromWord(const std::make_unsigned_t<Unit>* p) {
   return static_cast<Decision>(decision);
 }
 
-// A window of 64 bytes of text, as two masks with one bit per byte: the
-// units that need a decision (CR, LF, comma, and a space that begins a run
-// or stands before the first two letters of a keyword; a lone space before
-// anything else is copied like any other unit), and the blank ones (CR, LF,
-// space), whose runs the layout skips.
+// How much a window holds and needs, in units: 64 bytes, so its masks have
+// one bit per byte; and after them the two units the scan reads and what
+// the copies from it read (a window's worth from any of its units).
 template <typename Unit>
-class WindowScan {
- public:
-  using V = std::make_unsigned_t<Unit>;
-  static constexpr std::size_t kLanes = 16 / sizeof(Unit);
+struct Window {
   static constexpr std::size_t kUnits = 64 / sizeof(Unit);
-  // How many units a window needs: its own, and after them the two its
-  // scan reads and what the copies from it read (a window's worth from any
-  // of its units).
   static constexpr std::size_t kReads = 2 * kUnits;
-
-  struct Masks {
-    std::uint64_t special;
-    std::uint64_t blank;
-  };
-
-  Masks Scan(const V* s) const {
-    Masks masks{0, 0};
-    for (std::size_t block = 0; block < 4; ++block) {
-      const V* at = s + block * kLanes;
-      const Vector v = LoadLanes<Vector>(at);
-      const Vector unfolded = LoadLanes<Vector>(at + 1);
-      const Vector next = unfolded | fold_;
-      const Vector after = LoadLanes<Vector>(at + 2) | fold_;
-      const auto space = v == space_;
-      const auto blank = space | (v == cr_) | (v == lf_);
-      const auto next_blank =
-          (unfolded == space_) | (unfolded == cr_) | (unfolded == lf_);
-      const auto keyword = ((next == w_) & (after == h_)) |
-                           (((next == o_) | (next == f_)) & (after == r_)) |
-                           ((next == a_) & (after == n_));
-      const auto special =
-          (blank & ~space) | (v == comma_) | (space & (next_blank | keyword));
-      const unsigned shift = 16 * block;
-      masks.special |= std::uint64_t{ByteMask(As(special))} << shift;
-      masks.blank |= std::uint64_t{ByteMask(As(blank))} << shift;
-    }
-    return masks;
-  }
-
- private:
-  using Vector = typename VectorOf<sizeof(Unit)>::type;
-  template <typename Lanes>
-  static ByteVector As(Lanes lanes) {
-    return reinterpret_cast<ByteVector>(lanes);
-  }
-  static Vector Splat(unsigned u) { return SplatLanes<Vector>(V(u)); }
-
-  const Vector space_ = Splat(' '), cr_ = Splat('\r'), lf_ = Splat('\n');
-  const Vector comma_ = Splat(','), fold_ = Splat(0x20);
-  const Vector w_ = Splat('w'), h_ = Splat('h'), o_ = Splat('o'),
-               r_ = Splat('r'), f_ = Splat('f'), a_ = Splat('a'),
-               n_ = Splat('n');
 };
+
+struct WindowMasks {
+  std::uint64_t special;
+  std::uint64_t blank;
+};
+
+// The space the layout has not written yet: none, a run of CR, LF and
+// spaces, or the seventh space after a comma.
+enum class Pending : std::uint8_t { kNone, kRun, kComma };
+
+template <typename V>
+inline bool IsBlank(V c) {
+  return c == ' ' || c == '\r' || c == '\n';
+}
+
+// The first unit at or after s[i] that is not blank, or n.
+template <typename Unit>
+std::size_t SkipBlanks(const std::make_unsigned_t<Unit>* s, std::size_t i,
+                       std::size_t n) {
+  using V = std::make_unsigned_t<Unit>;
+  constexpr std::size_t kLanes = 16 / sizeof(Unit);
+  // Most runs are a line break and some indentation: look at those one by
+  // one, and at longer runs a vector at a time.
+  for (const std::size_t short_run = std::min(n, i + kLanes); i < short_run;
+       ++i) {
+    if (!IsBlank(s[i])) return i;
+  }
+  using Vector = typename VectorOf<sizeof(Unit)>::type;
+  const Vector space = SplatLanes<Vector>(V{' '});
+  const Vector cr = SplatLanes<Vector>(V{'\r'});
+  const Vector lf = SplatLanes<Vector>(V{'\n'});
+  for (; i + kLanes <= n; i += kLanes) {
+    const Vector v = LoadLanes<Vector>(s + i);
+    const auto blank = (v == space) | (v == cr) | (v == lf);
+    const unsigned other =
+        ~ByteMask(reinterpret_cast<ByteVector>(blank)) & 0xFFFFu;
+    if (other != 0) {
+      return i + static_cast<std::size_t>(__builtin_ctz(other)) / sizeof(Unit);
+    }
+  }
+  while (i < n && IsBlank(s[i])) ++i;
+  return i;
+}
+
+// Copies count units (fewer than a window's) with four vector stores
+// whatever the count, so no branch depends on the gap between two
+// decisions. The input has a window's worth of units after from, and the
+// output the slack.
+template <typename Unit>
+inline Unit* CopyGap(const std::make_unsigned_t<Unit>* from, std::size_t count,
+                     Unit* out) {
+  for (std::size_t k = 0; k < Window<Unit>::kUnits; k += 16 / sizeof(Unit)) {
+    std::memcpy(out + k, from + k, 16);
+  }
+  return out + count;
+}
+
+namespace baseline {
+#define QUILLMORE_FUSED_WIDTH 16
+#include "layout/fused_windows.inc"
+#undef QUILLMORE_FUSED_WIDTH
+}  // namespace baseline
+
+#if defined(__x86_64__) || defined(__i386__)
+// The vectors' width is chosen at run time: 32 bytes where the processor has
+// AVX2, else the 16 bytes of the x86 baseline, so the program runs on any
+// x86 and is quicker where it can be. Only the code between the pragmas is
+// compiled for AVX2.
+#define QUILLMORE_FUSED_AVX2 1
+#if defined(__clang__)
+#pragma clang attribute push(__attribute__((target("avx2"))), \
+                             apply_to = function)
+#else
+#pragma GCC push_options
+#pragma GCC target("avx2")
+#endif
+namespace avx2 {
+#define QUILLMORE_FUSED_WIDTH 32
+#include "layout/fused_windows.inc"
+#undef QUILLMORE_FUSED_WIDTH
+}  // namespace avx2
+#if defined(__clang__)
+#pragma clang attribute pop
+#else
+#pragma GCC pop_options
+#endif
+#endif
 
 }  // namespace fused_internal
 }  // namespace quillmore

@@ -32,6 +32,18 @@ struct VectorOf<2> {
 };
 using ByteVector = VectorOf<1>::type;
 
+// Thirty-two bytes of units, for code compiled for AVX2 only (fused_scan.h).
+template <std::size_t kUnitSize>
+struct WideVectorOf;
+template <>
+struct WideVectorOf<1> {
+  typedef std::uint8_t type __attribute__((vector_size(32)));
+};
+template <>
+struct WideVectorOf<2> {
+  typedef std::uint16_t type __attribute__((vector_size(32)));
+};
+
 // One bit per byte of v (whose bytes are all 0x00 or 0xFF), lowest byte
 // first.
 inline unsigned ByteMask(ByteVector v) {

@@ -21,11 +21,12 @@ std::basic_string<Unit> LayoutOf(std::basic_string_view<Unit> text) {
 }
 
 // The fused layout fed the text in pieces of the given sizes (the last one
-// repeated until the text ends).
+// repeated until the text ends), scanning with vectors of the given width.
 template <typename Unit>
-std::basic_string<Unit> FusedInPieces(std::basic_string_view<Unit> text,
-                                      const std::vector<std::size_t>& sizes) {
-  FusedLayout<Unit> layout;
+std::basic_string<Unit> FusedInPieces(
+    std::basic_string_view<Unit> text, const std::vector<std::size_t>& sizes,
+    int vector_bytes = FusedLayout<Unit>::BestVectorBytes()) {
+  FusedLayout<Unit> layout(vector_bytes);
   std::basic_string<Unit> out;
   std::size_t at = 0;
   for (std::size_t k = 0; at < text.size(); ++k) {
@@ -110,15 +111,20 @@ inline std::string LayoutPropertyViolation(const std::string& text,
   if (LayoutOf<char16_t>(wide) != wide_once) {
     return "the UTF-16 layout differs from the UTF-8 one";
   }
-  for (const auto& sizes : PieceSizes(text.size(), seed)) {
-    if (FusedInPieces<char>(text, sizes) != once) {
-      return "the fused layout differs from the rule chain, in pieces of " +
-             std::to_string(sizes[0]) + ", ...";
+  // Every vector width this processor has: the baseline's, and AVX2's.
+  for (const int width : {16, FusedLayout<char>::BestVectorBytes()}) {
+    for (const auto& sizes : PieceSizes(text.size(), seed)) {
+      if (FusedInPieces<char>(text, sizes, width) != once) {
+        return "the fused layout (" + std::to_string(width) +
+               "-byte vectors) differs from the rule chain, in pieces of " +
+               std::to_string(sizes[0]) + ", ...";
+      }
     }
-  }
-  if (FusedInPieces<char16_t>(wide, {1}) != wide_once ||
-      FusedInPieces<char16_t>(wide, {wide.size() + 1}) != wide_once) {
-    return "the UTF-16 fused layout differs from the rule chain";
+    if (FusedInPieces<char16_t>(wide, {1}, width) != wide_once ||
+        FusedInPieces<char16_t>(wide, {wide.size() + 1}, width) != wide_once) {
+      return "the UTF-16 fused layout (" + std::to_string(width) +
+             "-byte vectors) differs from the rule chain";
+    }
   }
   return {};
 }

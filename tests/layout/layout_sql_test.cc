@@ -94,6 +94,8 @@ TEST(LayoutSql, CaseTableThroughTheChainAndTheFusedLayout) {
               Widen<char16_t>(c.expected))
         << "chain, UTF-16: " << input;
     EXPECT_EQ(FusedLayoutSql<char>(input), c.expected) << "fused: " << input;
+    EXPECT_EQ(FusedInPieces<char>(input, {1}, 16), c.expected)
+        << "fused, 16-byte vectors, a unit at a time: " << input;
     EXPECT_EQ(FusedInPieces<char16_t>(Widen<char16_t>(input), {1}),
               Widen<char16_t>(c.expected))
         << "fused, UTF-16, a unit at a time: " << input;
