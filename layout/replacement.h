@@ -16,6 +16,18 @@
 namespace quillmore {
 namespace pattern_internal {
 
+// Copies bytes (from sizeof(Word) to twice that) as two words that may
+// overlap.
+template <typename Word>
+inline void CopyHeadAndTail(const unsigned char* src, std::size_t bytes,
+                            unsigned char* dst) {
+  Word head, tail;
+  std::memcpy(&head, src, sizeof head);
+  std::memcpy(&tail, src + bytes - sizeof tail, sizeof tail);
+  std::memcpy(dst, &head, sizeof head);
+  std::memcpy(dst + bytes - sizeof tail, &tail, sizeof tail);
+}
+
 // Copies count units. Most pieces of a result are short (the text between
 // two nearby matches, a keyword, a template), where a call to memcpy costs
 // more than the copy; those are moved as one or two overlapping words.
@@ -27,17 +39,9 @@ inline Unit* CopyUnits(const Unit* from, std::size_t count, Unit* to) {
   if (bytes > 16) {
     std::memcpy(dst, src, bytes);
   } else if (bytes >= 8) {
-    std::uint64_t head, tail;
-    std::memcpy(&head, src, 8);
-    std::memcpy(&tail, src + bytes - 8, 8);
-    std::memcpy(dst, &head, 8);
-    std::memcpy(dst + bytes - 8, &tail, 8);
+    CopyHeadAndTail<std::uint64_t>(src, bytes, dst);
   } else if (bytes >= 4) {
-    std::uint32_t head, tail;
-    std::memcpy(&head, src, 4);
-    std::memcpy(&tail, src + bytes - 4, 4);
-    std::memcpy(dst, &head, 4);
-    std::memcpy(dst + bytes - 4, &tail, 4);
+    CopyHeadAndTail<std::uint32_t>(src, bytes, dst);
   } else {
     for (std::size_t i = 0; i < bytes; ++i) dst[i] = src[i];
   }

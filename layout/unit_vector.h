@@ -11,6 +11,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
+#include <type_traits>
 
 #if defined(__SSE2__)
 #include <emmintrin.h>
@@ -18,31 +19,20 @@
 
 namespace quillmore {
 
-// Sixteen bytes of units, compared lane by lane; the compiler maps this to
-// the target's vector instructions, or to plain code where it has none.
-template <std::size_t kUnitSize>
-struct VectorOf;
-template <>
-struct VectorOf<1> {
-  typedef std::uint8_t type __attribute__((vector_size(16)));
+// Sixteen (or, for code compiled for AVX2 only, thirty-two) bytes of units,
+// compared lane by lane; the compiler maps this to the target's vector
+// instructions, or to plain code where it has none.
+template <typename Lane, std::size_t kBytes>
+struct LanesOf {
+  typedef Lane type __attribute__((vector_size(kBytes)));
 };
-template <>
-struct VectorOf<2> {
-  typedef std::uint16_t type __attribute__((vector_size(16)));
+template <std::size_t kUnitSize, std::size_t kBytes = 16>
+struct VectorOf {
+  using type = typename LanesOf<
+      std::conditional_t<kUnitSize == 1, std::uint8_t, std::uint16_t>,
+      kBytes>::type;
 };
 using ByteVector = VectorOf<1>::type;
-
-// Thirty-two bytes of units, for code compiled for AVX2 only (fused_scan.h).
-template <std::size_t kUnitSize>
-struct WideVectorOf;
-template <>
-struct WideVectorOf<1> {
-  typedef std::uint8_t type __attribute__((vector_size(32)));
-};
-template <>
-struct WideVectorOf<2> {
-  typedef std::uint16_t type __attribute__((vector_size(32)));
-};
 
 // One bit per byte of v (whose bytes are all 0x00 or 0xFF), lowest byte
 // first.
