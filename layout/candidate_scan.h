@@ -15,7 +15,6 @@
 #include "layout/pattern_program.h"
 #include "layout/unit_vector.h"
 
-
 namespace quillmore {
 namespace pattern_internal {
 
