@@ -20,10 +20,10 @@
 // only the pending space and up to four letters that could still begin a
 // keyword.
 //
-// Covered by LayoutSqlFused in tests/layout/layout_sql_test.cc (the chain's
-// case table, and the chain as reference over the SQL sample and generated
-// text split at every boundary and at random sizes) and by the fuzzer,
-// which compares the two on every input it makes.
+// Covered by tests/layout/layout_sql_test.cc (the chain's case table, and
+// the chain as reference over the SQL sample and generated text split at
+// every boundary and at random sizes, at both vector widths) and by the
+// fuzzer, which compares the two on every input it makes.
 #ifndef QUILLMORE_LAYOUT_FUSED_LAYOUT_H_
 #define QUILLMORE_LAYOUT_FUSED_LAYOUT_H_
 

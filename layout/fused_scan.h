@@ -2,8 +2,8 @@
 // finds the units needing a decision, and the keyword check that decides a
 // pending space from one 8-byte word. Baseline instructions only (SSE2 on
 // x86, through unit_vector.h), so the filter runs on any x86-64.
-// Covered with the fused layout: LayoutSqlFused's case table and the rule
-// chain as reference (tests/layout/), and the fuzzer.
+// Covered with the fused layout: the case table and the rule chain as
+// reference in tests/layout/layout_sql_test.cc, and the fuzzer.
 #ifndef QUILLMORE_LAYOUT_FUSED_SCAN_H_
 #define QUILLMORE_LAYOUT_FUSED_SCAN_H_
 

@@ -1,6 +1,9 @@
 // The SQL layout: five fixed pattern-replacement rules applied in order, each
 // to the whole output of the one before, through one engine whose settings
-// carry over from rule to rule.
+// carry over from rule to rule. The clipboard run's path, and the reference
+// for the fused layout of the filter (fused_layout.h).
+// Covered by tests/layout/layout_sql_test.cc: the case table, an engine
+// failure ending the chain, and the properties over real and generated SQL.
 #ifndef QUILLMORE_LAYOUT_LAYOUT_SQL_H_
 #define QUILLMORE_LAYOUT_LAYOUT_SQL_H_
 

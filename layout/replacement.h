@@ -1,8 +1,8 @@
 // Replacement: the template split once into literal pieces and "$1"s, and
 // the copying of the pieces of a result (the text between matches, the
 // template, group 1). pattern_engine.cc writes results with these.
-// Covered by PatternEngineTest.GroupsAndTheTemplate, the std::regex oracle
-// tests (both templates) and the fuzzer.
+// Covered by the case table in tests/layout/pattern_engine_test.cc, the
+// std::regex oracle tests (both templates) and the fuzzer.
 #ifndef QUILLMORE_LAYOUT_REPLACEMENT_H_
 #define QUILLMORE_LAYOUT_REPLACEMENT_H_
 
