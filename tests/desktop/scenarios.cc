@@ -55,7 +55,8 @@ const std::vector<Scenario> kScenarios = {
     {.name = "NewCopyEndsTheServer",
      .text = "select a from t",
      .after = "select a\n  from t",
-     .next_copy = "the next copy"},
+     .next_copy = "the next copy",
+     .desktops = kX11 | kWayland},
 };
 
 std::string WithLineBreaks(const std::string& text, const std::string& br) {

@@ -113,7 +113,7 @@ std::vector<Box> AnswerBoxes(DWORD process) {
         std::wcscmp(kind, L"#32770") != 0) {
       continue;
     }
-    Box box{TextOf(window)};
+    Box box{TextOf(window), {}, nullptr};
     std::vector<HWND> children;
     EnumChildWindows(window, &Collect, reinterpret_cast<LPARAM>(&children));
     for (HWND child : children) {
@@ -170,7 +170,8 @@ class WindowsDesktop : public Desktop {
     wchar_t path[MAX_PATH];
     std::wstring exe(path, GetModuleFileNameW(nullptr, path, MAX_PATH));
     exe = exe.substr(0, exe.find_last_of(L"\\/") + 1) + L"quillmore.exe";
-    STARTUPINFOW startup = {sizeof startup};
+    STARTUPINFOW startup = {};
+    startup.cb = sizeof startup;
     PROCESS_INFORMATION process = {};
     if (!CreateProcessW(exe.c_str(), nullptr, nullptr, nullptr, FALSE, 0,
                         nullptr, nullptr, &startup, &process)) {
