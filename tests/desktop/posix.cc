@@ -10,7 +10,6 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <cstdio>
 #include <fstream>
 #include <iterator>
 #include <stdexcept>
@@ -20,36 +19,29 @@
 namespace quillmore_test {
 namespace {
 
-using Clock = std::chrono::steady_clock;
-
-std::vector<char*> Argv(const std::vector<std::string>& argv) {
-  std::vector<char*> out;
-  for (const std::string& arg : argv)
-    out.push_back(const_cast<char*>(arg.c_str()));
-  out.push_back(nullptr);
-  return out;
-}
-
-// Starts argv with stdin, stdout and stderr on the given descriptors; with
-// death_signal, the child ends with the test even when the test is killed.
-pid_t Start(const std::vector<std::string>& argv, int in, int out, int err,
+// Starts argv with stdin from in and stdout (and, with err, stderr) to out;
+// the child ends with the test, even when the test is killed.
+pid_t Start(const std::vector<std::string>& argv, int in, int out, bool err,
             const std::vector<std::string>& env = {}) {
   const pid_t pid = fork();
   if (pid != 0) return pid;
   prctl(PR_SET_PDEATHSIG, SIGKILL);
-  dup2(in, 0);
-  dup2(out, 1);
-  dup2(err, 2);
+  const int null = open("/dev/null", O_RDWR);
+  dup2(in < 0 ? null : in, 0);
+  dup2(out < 0 ? null : out, 1);
+  dup2(err ? 1 : null, 2);
   for (const std::string& entry : env) putenv(const_cast<char*>(entry.c_str()));
-  std::vector<char*> args = Argv(argv);
+  std::vector<char*> args;
+  for (const std::string& arg : argv)
+    args.push_back(const_cast<char*>(arg.c_str()));
+  args.push_back(nullptr);
   execvp(args[0], args.data());
   _exit(127);
 }
 
 void Stop(pid_t pid) {
   kill(pid, SIGTERM);
-  if (!Eventually([&] { return waitpid(pid, nullptr, WNOHANG) == pid; },
-                  std::chrono::seconds(5))) {
+  if (!Eventually([&] { return waitpid(pid, nullptr, WNOHANG) == pid; })) {
     kill(pid, SIGKILL);
     waitpid(pid, nullptr, 0);
   }
@@ -80,47 +72,42 @@ Outcome RunProgram(const std::vector<std::string>& argv,
                    const std::vector<std::string>& env, bool merge_stderr) {
   int fds[2];
   if (pipe2(fds, O_CLOEXEC) != 0) throw std::runtime_error("pipe");
-  const int null = open("/dev/null", O_RDWR | O_CLOEXEC);
-  const pid_t pid =
-      Start(argv, null, fds[1], merge_stderr ? fds[1] : null, env);
+  const pid_t pid = Start(argv, -1, fds[1], merge_stderr, env);
   close(fds[1]);
-  close(null);
   Outcome outcome;
-  const Clock::time_point deadline = Clock::now() + std::chrono::seconds(20);
-  for (;;) {
-    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
-        deadline - Clock::now());
-    pollfd p = {fds[0], POLLIN, 0};
-    if (left.count() <= 0 || poll(&p, 1, left.count()) <= 0) break;
-    char buffer[65536];
-    const ssize_t k = read(fds[0], buffer, sizeof buffer);
-    if (k <= 0) {
-      int status = 0;
-      // Killed at the deadline or not, a run that did not end is -1.
-      if (waitpid(pid, &status, 0) == pid && WIFEXITED(status)) {
-        outcome.status = WEXITSTATUS(status);
-      }
-      close(fds[0]);
-      if (merge_stderr && !outcome.said.empty() && outcome.said.back() == '\n')
-        outcome.said.pop_back();
-      return outcome;
-    }
-    outcome.said.append(buffer, k);
+  pollfd p = {fds[0], POLLIN, 0};
+  const auto deadline =
+      std::chrono::steady_clock::now() + std::chrono::seconds(20);
+  char buffer[65536];
+  ssize_t k = 1;
+  while (k > 0 && std::chrono::steady_clock::now() < deadline) {
+    if (poll(&p, 1, 100) <= 0) continue;
+    k = read(fds[0], buffer, sizeof buffer);
+    if (k > 0) outcome.said.append(buffer, k);
   }
-  kill(pid, SIGKILL);
-  waitpid(pid, nullptr, 0);
   close(fds[0]);
-  outcome.said += "[still running, or its output still held, after 20 s]";
+  if (k != 0) {
+    kill(pid, SIGKILL);
+    outcome.said += "[still running, or its output still held, after 20 s]";
+  }
+  int status = 0;
+  if (!Eventually([&] { return waitpid(pid, &status, WNOHANG) == pid; })) {
+    kill(pid, SIGKILL);
+    waitpid(pid, nullptr, 0);
+    k = -1;
+  }
+  if (k == 0 && WIFEXITED(status)) outcome.status = WEXITSTATUS(status);
+  if (merge_stderr && !outcome.said.empty() && outcome.said.back() == '\n') {
+    outcome.said.pop_back();
+  }
   return outcome;
 }
 
 Process::Process(const std::vector<std::string>& argv,
                  const std::string& input_file) {
   const int in = open(input_file.c_str(), O_RDONLY | O_CLOEXEC);
-  const int null = open("/dev/null", O_RDWR | O_CLOEXEC);
-  pid_ = Start(argv, in, null, null);
+  pid_ = Start(argv, in, -1, false);
   close(in);
-  close(null);
 }
 
 Process::~Process() {
@@ -138,7 +125,7 @@ bool Process::Ended() {
 std::vector<pid_t> ProcessesWithEnv(const std::string& entry) {
   std::vector<pid_t> found;
   DIR* proc = opendir("/proc");
-  while (dirent* e = proc ? readdir(proc) : nullptr) {
+  while (dirent* e = readdir(proc)) {
     if (atoi(e->d_name) <= 0) continue;
     const std::string dir = std::string("/proc/") + e->d_name;
     const std::string stat = Slurp(dir + "/stat");
@@ -149,20 +136,17 @@ std::vector<pid_t> ProcessesWithEnv(const std::string& entry) {
       found.push_back(atoi(e->d_name));
     }
   }
-  if (proc) closedir(proc);
+  closedir(proc);
   return found;
 }
 
 Xvfb::Xvfb() {
   int fds[2];
   if (pipe2(fds, O_CLOEXEC) != 0) throw std::runtime_error("pipe");
-  const int null = open("/dev/null", O_RDWR | O_CLOEXEC);
   // Xvfb writes the display number it took once it accepts connections.
-  pid_ = Start({"sh", "-c",
-                "exec Xvfb -displayfd 3 -nolisten tcp -noreset 3>&1", "Xvfb"},
-               null, fds[1], null);
+  pid_ = Start({"sh", "-c", "exec Xvfb -displayfd 3 -nolisten tcp 3>&1"}, -1,
+               fds[1], false);
   close(fds[1]);
-  close(null);
   std::string number;
   char c;
   pollfd p = {fds[0], POLLIN, 0};
@@ -184,43 +168,33 @@ Sway::Sway() {
   if (mkdtemp(dir) == nullptr) throw std::runtime_error("mkdtemp");
   dir_ = dir;
   std::ofstream(dir_ + "/config") << "xwayland disable\n";
-  std::vector<std::string> env = {
-      "HOME=" + dir_, "XDG_RUNTIME_DIR=" + dir_, "WLR_BACKENDS=headless",
-      "WLR_LIBINPUT_NO_DEVICES=1", "WLR_RENDERER=pixman"};
   std::vector<std::string> argv = {"sway", "-c", dir_ + "/config"};
-  if (getuid() == 0) {
-    const passwd* nobody = getpwnam("nobody");
-    if (nobody == nullptr || chown(dir, nobody->pw_uid, nobody->pw_gid) != 0)
-      throw std::runtime_error("cannot hand " + dir_ + " to nobody");
-    // setpriv changes the user and keeps the death signal.
+  const passwd* nobody = getpwnam("nobody");
+  if (getuid() == 0 && nobody && chown(dir, nobody->pw_uid, -1) == 0) {
     argv.insert(argv.begin(), {"setpriv", "--reuid=nobody", "--regid=nogroup",
                                "--clear-groups", "--pdeathsig=KILL"});
   }
-  const int null = open("/dev/null", O_RDWR | O_CLOEXEC);
-  const int log =
-      open((dir_ + "/log").c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0644);
-  pid_ = Start(argv, null, log, log, env);
-  close(null);
+  const int log = open((dir_ + "/log").c_str(), O_WRONLY | O_CREAT, 0644);
+  pid_ =
+      Start(argv, -1, log, true,
+            {"HOME=" + dir_, "XDG_RUNTIME_DIR=" + dir_, "WLR_BACKENDS=headless",
+             "WLR_LIBINPUT_NO_DEVICES=1", "WLR_RENDERER=pixman"});
   close(log);
-  // sway adds its socket once its globals, data control among them, exist.
-  if (!Eventually(
-          [&] {
-            return access((dir_ + "/wayland-1").c_str(), F_OK) == 0 ||
-                   waitpid(pid_, nullptr, WNOHANG) == pid_;
-          },
-          std::chrono::seconds(20)) ||
-      access((dir_ + "/wayland-1").c_str(), F_OK) != 0) {
+  // sway makes its socket once its globals, data control among them, exist.
+  const std::string socket = dir_ + "/wayland-1";
+  Eventually([&] { return access(socket.c_str(), F_OK) == 0; },
+             std::chrono::seconds(20));
+  if (access(socket.c_str(), F_OK) != 0) {
     throw std::runtime_error("sway did not start:\n" + Slurp(dir_ + "/log"));
   }
-  socket_ = "wayland-1";
   setenv("XDG_RUNTIME_DIR", dir_.c_str(), 1);
-  setenv("WAYLAND_DISPLAY", socket_.c_str(), 1);
+  setenv("WAYLAND_DISPLAY", "wayland-1", 1);
 }
 
 Sway::~Sway() {
   unsetenv("WAYLAND_DISPLAY");
   unsetenv("XDG_RUNTIME_DIR");
-  if (pid_ > 0) Stop(pid_);
+  Stop(pid_);
   RunProgram({"rm", "-rf", dir_});
 }
 

@@ -76,7 +76,7 @@ QUILLMORE_DESKTOP_SCENARIOS(Wayland, kWayland,
 // the text shows which type was read.
 TEST(WaylandOnly, ReadsThePreferredTextTypeAndLatin1) {
   WaylandDesktop d;
-  d.Own({WAYLAND_PEER, "own", TempFile("select plain from t"), "text/plain",
+  d.Own({WAYLAND_PEER, TempFile("select plain from t"), "text/plain",
          TempFile("select utf8 from t"), "UTF8_STRING",
          TempFile("select string from t"), "STRING",
          TempFile("<b>select html</b>"), "text/html"},
@@ -84,13 +84,13 @@ TEST(WaylandOnly, ReadsThePreferredTextTypeAndLatin1) {
   EXPECT_EQ(d.Run().said, "");
   EXPECT_EQ(d.Paste(), "select utf8\n  from t");
 
-  d.Own({WAYLAND_PEER, "own", TempFile("select plain from t"), "text/plain",
+  d.Own({WAYLAND_PEER, TempFile("select plain from t"), "text/plain",
          TempFile("select best from t"), "text/plain;charset=utf-8"},
         "select best from t", "text/plain;charset=utf-8");
   EXPECT_EQ(d.Run().said, "");
   EXPECT_EQ(d.Paste(), "select best\n  from t");
 
-  d.Own({WAYLAND_PEER, "own", TempFile("select 'caf\xe9' from t"), "STRING"},
+  d.Own({WAYLAND_PEER, TempFile("select 'caf\xe9' from t"), "STRING"},
         "select 'caf\xe9' from t", "STRING");
   EXPECT_EQ(d.Run().said, "");
   EXPECT_TRUE(Eventually([&] { return d.owner_->Ended(); }))
