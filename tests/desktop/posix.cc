@@ -144,8 +144,9 @@ Xvfb::Xvfb() {
   int fds[2];
   if (pipe2(fds, O_CLOEXEC) != 0) throw std::runtime_error("pipe");
   // Xvfb writes the display number it took once it accepts connections.
-  pid_ = Start({"sh", "-c", "exec Xvfb -displayfd 3 -nolisten tcp -noreset 3>&1"}, -1,
-               fds[1], false);
+  pid_ =
+      Start({"sh", "-c", "exec Xvfb -displayfd 3 -nolisten tcp -noreset 3>&1"},
+            -1, fds[1], false);
   close(fds[1]);
   std::string number;
   char c;

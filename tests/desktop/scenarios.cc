@@ -61,13 +61,7 @@ const std::vector<Scenario> kScenarios = {
 
 std::string WithLineBreaks(const std::string& text, const std::string& br) {
   std::string out;
-  for (char c : text) {
-    if (c == '\n') {
-      out += br;
-    } else {
-      out += c;
-    }
-  }
+  for (char c : text) out += c == '\n' ? br : std::string(1, c);
   return out;
 }
 
@@ -102,8 +96,8 @@ std::vector<Scenario> ScenariosFor(DesktopId desktop) {
 void RunScenario(Desktop& d, const Scenario& s) {
   if (s.before == Before::kText) d.Copy(s.text, {});
   if (s.before == Before::kImage) {
-    d.Copy(std::string("\x89PNG\r\n\x1a\n\0\0\0\rIHDR", 16), d.ImageType());
-    ASSERT_TRUE(Has(d.Types(), d.ImageType()));
+    d.Copy(std::string("\x89PNG\r\n\x1a\n\0\0\0\rIHDR", 16), d.image_type);
+    ASSERT_TRUE(Has(d.Types(), d.image_type));
   }
   if (s.before == Before::kNothing) {
     ASSERT_EQ(d.Paste(), std::nullopt);
@@ -115,15 +109,15 @@ void RunScenario(Desktop& d, const Scenario& s) {
   EXPECT_EQ(run.status, s.status);
   EXPECT_EQ(run.said, s.said);
 
-  const std::string after = WithLineBreaks(s.after, d.LineBreak());
+  const std::string after = WithLineBreaks(s.after, d.line_break);
   for (int i = 0; i < s.pastes; ++i) {
     ASSERT_TRUE(Same(d.Paste(), after)) << "paste " << i;
   }
   const std::vector<std::string> types = d.Types();
-  EXPECT_EQ(Has(types, d.TextType()),
+  EXPECT_EQ(Has(types, d.text_type),
             s.status == 0 || s.before == Before::kText);
   if (s.before == Before::kImage) {
-    EXPECT_FALSE(Has(types, d.ImageType()));
+    EXPECT_FALSE(Has(types, d.image_type));
   }
   if (d.Servers() < 0) return;
   // A run that wrote the clipboard leaves one server behind; one that

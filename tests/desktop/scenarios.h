@@ -30,8 +30,9 @@ struct Outcome {
 // own line breaks.
 class Desktop {
  public:
+  Desktop(std::string text, std::string image, std::string line_break)
+      : text_type(text), image_type(image), line_break(line_break) {}
   virtual ~Desktop() = default;
-  virtual DesktopId id() const = 0;
   // Another program takes the clipboard, offering bytes under one type (a
   // text type when type is empty), and keeps it until replaced. Returns once
   // a paste gives the bytes back.
@@ -46,9 +47,8 @@ class Desktop {
   // How many quillmore processes serve the clipboard; -1 where the system
   // itself keeps the text and none is left behind.
   virtual int Servers() = 0;
-  virtual std::string ImageType() const = 0;
-  virtual std::string TextType() const = 0;
-  virtual std::string LineBreak() const = 0;
+  // The names of its text and image types, and its line break.
+  const std::string text_type, image_type, line_break;
 };
 
 enum class Before { kText, kNothing, kImage };

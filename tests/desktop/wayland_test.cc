@@ -17,8 +17,9 @@ namespace {
 
 class WaylandDesktop : public Desktop {
  public:
-  WaylandDesktop() { unsetenv("DISPLAY"); }
-  DesktopId id() const override { return kWayland; }
+  WaylandDesktop() : Desktop("text/plain;charset=utf-8", "image/png", "\n") {
+    unsetenv("DISPLAY");
+  }
 
   // wl-copy in the foreground serves until another program takes over.
   void Copy(const std::string& bytes, const std::string& type) override {
@@ -59,9 +60,6 @@ class WaylandDesktop : public Desktop {
     kill(owner_->pid(), paused ? SIGSTOP : SIGCONT);
   }
   int Servers() override { return ProcessesWithEnv(tag_).size(); }
-  std::string ImageType() const override { return "image/png"; }
-  std::string TextType() const override { return "text/plain;charset=utf-8"; }
-  std::string LineBreak() const override { return "\n"; }
 
   std::optional<Sway> sway_{std::in_place};
   std::unique_ptr<Process> owner_;

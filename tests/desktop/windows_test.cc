@@ -120,12 +120,13 @@ std::vector<Box> AnswerBoxes(DWORD process) {
 
 class WindowsDesktop : public Desktop {
  public:
-  WindowsDesktop() { Place(0, nullptr); }
-  DesktopId id() const override { return kWindows; }
+  WindowsDesktop() : Desktop("CF_UNICODETEXT", "CF_BITMAP", "\r\n") {
+    Place(0, nullptr);
+  }
   void Copy(const std::string& bytes, const std::string& type) override {
     const WORD rows[8] = {0xAA, 0x55, 0xAA, 0x55, 0xAA, 0x55, 0xAA, 0x55};
     const std::u16string text = Units(bytes);
-    if (type == ImageType()) {
+    if (type == image_type) {
       Place(CF_BITMAP, CreateBitmap(8, 8, 1, 1, rows));
     } else {
       Place(CF_UNICODETEXT, Global(text.c_str(), (text.size() + 1) * 2));
@@ -145,8 +146,8 @@ class WindowsDesktop : public Desktop {
     std::vector<std::string> types;
     OpenClipboard(nullptr);
     for (UINT f = EnumClipboardFormats(0); f; f = EnumClipboardFormats(f)) {
-      types.push_back(f == CF_UNICODETEXT ? TextType()
-                      : f == CF_BITMAP    ? ImageType()
+      types.push_back(f == CF_UNICODETEXT ? text_type
+                      : f == CF_BITMAP    ? image_type
                                           : std::to_string(f));
     }
     CloseClipboard();
@@ -184,9 +185,6 @@ class WindowsDesktop : public Desktop {
   }
   void PauseOwner(bool) override {}  // the system keeps what was copied
   int Servers() override { return -1; }
-  std::string ImageType() const override { return "CF_BITMAP"; }
-  std::string TextType() const override { return "CF_UNICODETEXT"; }
-  std::string LineBreak() const override { return "\r\n"; }
 
   std::vector<Box> boxes_;
 };

@@ -35,15 +35,16 @@ Outcome Ask(const std::string& target) {
 
 class X11Desktop : public Desktop {
  public:
-  X11Desktop() { unsetenv("WAYLAND_DISPLAY"); }
-  DesktopId id() const override { return kX11; }
+  X11Desktop() : Desktop("UTF8_STRING", "image/png", "\n") {
+    unsetenv("WAYLAND_DISPLAY");
+  }
 
   // xclip in the foreground owns the clipboard with one target (and
   // TARGETS) until another program takes it.
   void Copy(const std::string& bytes, const std::string& type) override {
     Own({"xclip", "-quiet", "-selection", "clipboard", "-t",
-         type.empty() ? TextType() : type, "-i"},
-        bytes, type.empty() ? TextType() : type);
+         type.empty() ? text_type : type, "-i"},
+        bytes, type.empty() ? text_type : type);
   }
   void Own(const std::vector<std::string>& argv, const std::string& bytes,
            const std::string& target) {
@@ -67,13 +68,10 @@ class X11Desktop : public Desktop {
   // The owner that is stopped is the suite's own: xclip, resumed, answers
   // the request of a run that has given up and ends on the X error it draws.
   void PauseOwner(bool paused) override {
-    if (paused) Own({X11_PEER, "own", "/dev/stdin"}, copied_, TextType());
+    if (paused) Own({X11_PEER, "own", "/dev/stdin"}, copied_, text_type);
     kill(owner_->pid(), paused ? SIGSTOP : SIGCONT);
   }
   int Servers() override { return ProcessesWithEnv(tag_).size(); }
-  std::string ImageType() const override { return "image/png"; }
-  std::string TextType() const override { return "UTF8_STRING"; }
-  std::string LineBreak() const override { return "\n"; }
 
   const std::string tag_ = TestTag();
 

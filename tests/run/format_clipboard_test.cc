@@ -103,50 +103,59 @@ TEST_P(FormatClipboardFailure, EndsTheRunAndTellsWhatHappened) {
   EXPECT_EQ(reports, std::vector<std::string>{c.report});
 }
 
+// clang-format off: one row per failing step, easier to read as a table.
 INSTANTIATE_TEST_SUITE_P(
     EveryStep, FormatClipboardFailure,
     ::testing::Values(
-        FailureCase{"Read",
-                    "GetText",
-                    false,
-                    "a,b",
-                    {"GetText"},
-                    "quillmore: cannot read the clipboard: another program "
-                    "holds the clipboard open (GetText, status 0x80070005)"},
+        FailureCase{
+            "Read",
+            "GetText",
+            false,
+            "a,b",
+            {"GetText"},
+            "quillmore: cannot read the clipboard: another program holds the "
+            "clipboard open (GetText, status 0x80070005)"},
         FailureCase{"Layout",
                     "",
                     true,
                     "a,b",
                     {"GetText"},
-                    "quillmore: cannot lay out the text: not enough memory "
-                    "for the result (Replace, status 0x8007000E)"},
-        FailureCase{"Clear",
-                    "Clear",
-                    false,
-                    "a,b",
-                    {"GetText", "Clear"},
-                    "quillmore: cannot empty the clipboard: another program "
-                    "holds the clipboard open (Clear, status 0x80070005)"},
+                    "quillmore: cannot lay out the text: not enough memory for "
+                    "the result "
+                    "(Replace, status 0x8007000E)"},
+        FailureCase{
+            "Clear",
+            "Clear",
+            false,
+            "a,b",
+            {"GetText", "Clear"},
+            "quillmore: cannot empty the clipboard: another program holds the "
+            "clipboard open (Clear, status 0x80070005)"},
         // The write fails after the clear: the source goes back, once.
-        FailureCase{"WriteThenRestore",
-                    "SetText once",
-                    false,
-                    "a,b",
-                    {"GetText", "Clear", "SetText", "SetText"},
-                    "quillmore: cannot write the clipboard: another program "
-                    "holds the clipboard open (SetText, status 0x80070005); "
-                    "the original text was put back on the clipboard"},
-        FailureCase{"WriteAndRestoreFail",
-                    "SetText",
-                    false,
-                    std::nullopt,
-                    {"GetText", "Clear", "SetText", "SetText"},
-                    "quillmore: cannot write the clipboard: another program "
-                    "holds the clipboard open (SetText, status 0x80070005); "
-                    "the original text could not be put back either "
-                    "(another program holds the clipboard open), and the "
-                    "clipboard is empty"}),
+        FailureCase{
+            "WriteThenRestore",
+            "SetText once",
+            false,
+            "a,b",
+            {"GetText", "Clear", "SetText", "SetText"},
+            "quillmore: cannot write the clipboard: another program holds the "
+            "clipboard open (SetText, status 0x80070005); the original text "
+            "was "
+            "put back on the clipboard"},
+        FailureCase{
+            "WriteAndRestoreFail",
+            "SetText",
+            false,
+            std::nullopt,
+            {"GetText", "Clear", "SetText", "SetText"},
+            "quillmore: cannot write the clipboard: another program holds the "
+            "clipboard open (SetText, status 0x80070005); the original text "
+            "could "
+            "not be put back either (another program holds the clipboard "
+            "open), "
+            "and the clipboard is empty"}),
     [](const auto& info) { return std::string(info.param.name); });
+// clang-format on
 
 }  // namespace
 }  // namespace quillmore
