@@ -10,6 +10,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <fstream>
 #include <iterator>
 #include <stdexcept>
@@ -57,6 +58,15 @@ std::string Slurp(const std::string& path) {
 std::string TestTag() {
   return "QUILLMORE_TEST_TAG=" + std::to_string(getpid()) + "-" +
          ::testing::UnitTest::GetInstance()->current_test_info()->name();
+}
+
+std::vector<std::string> Lines(const std::string& text) {
+  std::vector<std::string> lines;
+  for (std::size_t at = 0, end; at < text.size(); at = end + 1) {
+    end = std::min(text.find('\n', at), text.size());
+    lines.push_back(text.substr(at, end - at));
+  }
+  return lines;
 }
 
 std::string TempFile(const std::string& data) {

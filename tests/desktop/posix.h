@@ -20,6 +20,9 @@ Outcome RunProgram(const std::vector<std::string>& argv,
                    const std::vector<std::string>& env = {},
                    bool merge_stderr = false);
 
+// The lines of a text (a last line break ends the last line).
+std::vector<std::string> Lines(const std::string& text);
+
 // A file in the test's own folder holding data.
 std::string TempFile(const std::string& data);
 

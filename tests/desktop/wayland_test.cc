@@ -46,14 +46,7 @@ class WaylandDesktop : public Desktop {
     return pasted.said;
   }
   std::vector<std::string> Types() override {
-    std::vector<std::string> types;
-    const std::string listed = RunProgram({"wl-paste", "--list-types"}).said;
-    std::size_t start = 0;
-    for (std::size_t end; (end = listed.find('\n', start)) != listed.npos;
-         start = end + 1) {
-      types.push_back(listed.substr(start, end - start));
-    }
-    return types;
+    return Lines(RunProgram({"wl-paste", "--list-types"}).said);
   }
   Outcome Run() override { return RunProgram({QUILLMORE}, {tag_}, true); }
   void PauseOwner(bool paused) override {

@@ -18,17 +18,6 @@
 namespace quillmore_test {
 namespace {
 
-std::vector<std::string> Lines(const std::string& text) {
-  std::vector<std::string> lines;
-  std::size_t start = 0;
-  while (start < text.size()) {
-    const std::size_t end = std::min(text.find('\n', start), text.size());
-    lines.push_back(text.substr(start, end - start));
-    start = end + 1;
-  }
-  return lines;
-}
-
 Outcome Ask(const std::string& target) {
   return RunProgram({"xclip", "-o", "-selection", "clipboard", "-t", target});
 }

@@ -61,16 +61,6 @@ struct MaybeFailingEngine : PatternEngine<char> {
 
 using Calls = std::vector<std::string>;
 
-TEST(FormatClipboard, LaysOutTheTextAndWritesItBackAfterClearing) {
-  FakeClipboard clipboard;
-  clipboard.text = "select a, b from t where x = 1";
-  FormatClipboard(clipboard,
-                  [] { return std::make_unique<PatternEngine<char>>(); });
-  EXPECT_EQ(clipboard.text,
-            "select a,\r\n        b\r\n  from t\r\nwhere x = 1");
-  EXPECT_EQ(clipboard.calls, (Calls{"GetText", "Clear", "SetText"}));
-}
-
 // What each failing step leaves on the clipboard and tells the user.
 struct FailureCase {
   const char* name;
