@@ -18,7 +18,7 @@ namespace {
 class FakeClipboard : public ClipboardText<char> {
  public:
   std::optional<std::string> text = "a,b";
-  // The operation that fails; "SetText once" fails only the first SetText,
+  // The operation that fails; "SetTextOnce" fails only the first SetText,
   // so that putting the source back succeeds.
   std::string failing;
   std::vector<std::string> calls;
@@ -40,7 +40,7 @@ class FakeClipboard : public ClipboardText<char> {
   void Enter(Operation operation) {
     calls.push_back(OperationName(operation));
     if (failing == calls.back() ||
-        (failing == "SetText once" && calls.back() == "SetText" &&
+        (failing == "SetTextOnce" && calls.back() == "SetText" &&
          calls.size() == 3)) {
       throw Error(status::kAccessDenied, "ClipboardText", operation,
                   "another program holds the clipboard open");
@@ -48,9 +48,11 @@ class FakeClipboard : public ClipboardText<char> {
   }
 };
 
-// An engine whose Replace fails on command, as when memory runs out.
+// An engine whose Replace fails when the case says so, as when memory runs
+// out.
 struct MaybeFailingEngine : PatternEngine<char> {
-  explicit MaybeFailingEngine(bool fails) : fails(fails) {}
+  explicit MaybeFailingEngine(std::string_view step)
+      : fails(step == "Replace") {}
   Status Replace(std::string_view text, std::string_view replacement,
                  std::string* result) {
     if (!fails) return PatternEngine<char>::Replace(text, replacement, result);
@@ -63,15 +65,13 @@ using Calls = std::vector<std::string>;
 
 // What each failing step leaves on the clipboard and tells the user.
 struct FailureCase {
-  const char* name;
-  const char* failing;
-  bool engine_fails;
+  const char* failing;  // the step that fails; its name names the case too
   std::optional<std::string> after;
   Calls calls;
   const char* report;
 };
 
-void PrintTo(const FailureCase& c, std::ostream* os) { *os << c.name; }
+void PrintTo(const FailureCase& c, std::ostream* os) { *os << c.failing; }
 
 class FormatClipboardFailure : public ::testing::TestWithParam<FailureCase> {};
 
@@ -85,7 +85,7 @@ TEST_P(FormatClipboardFailure, EndsTheRunAndTellsWhatHappened) {
         return std::unique_ptr<FakeClipboard, void (*)(FakeClipboard*)>(
             &clipboard, [](FakeClipboard*) {});
       },
-      [&] { return std::make_unique<MaybeFailingEngine>(c.engine_fails); },
+      [&] { return std::make_unique<MaybeFailingEngine>(c.failing); },
       [&](const std::string& line) { reports.push_back(line); });
   EXPECT_EQ(status, kExitFailure);
   EXPECT_EQ(clipboard.text, c.after);
@@ -93,58 +93,29 @@ TEST_P(FormatClipboardFailure, EndsTheRunAndTellsWhatHappened) {
   EXPECT_EQ(reports, std::vector<std::string>{c.report});
 }
 
-// clang-format off: one row per failing step, easier to read as a table.
-INSTANTIATE_TEST_SUITE_P(
-    EveryStep, FormatClipboardFailure,
-    ::testing::Values(
-        FailureCase{
-            "Read",
-            "GetText",
-            false,
-            "a,b",
-            {"GetText"},
-            "quillmore: cannot read the clipboard: another program holds the "
-            "clipboard open (GetText, status 0x80070005)"},
-        FailureCase{"Layout",
-                    "",
-                    true,
-                    "a,b",
-                    {"GetText"},
-                    "quillmore: cannot lay out the text: not enough memory for "
-                    "the result "
-                    "(Replace, status 0x8007000E)"},
-        FailureCase{
-            "Clear",
-            "Clear",
-            false,
-            "a,b",
-            {"GetText", "Clear"},
-            "quillmore: cannot empty the clipboard: another program holds the "
-            "clipboard open (Clear, status 0x80070005)"},
-        // The write fails after the clear: the source goes back, once.
-        FailureCase{
-            "WriteThenRestore",
-            "SetText once",
-            false,
-            "a,b",
-            {"GetText", "Clear", "SetText", "SetText"},
-            "quillmore: cannot write the clipboard: another program holds the "
-            "clipboard open (SetText, status 0x80070005); the original text "
-            "was "
-            "put back on the clipboard"},
-        FailureCase{
-            "WriteAndRestoreFail",
-            "SetText",
-            false,
-            std::nullopt,
-            {"GetText", "Clear", "SetText", "SetText"},
-            "quillmore: cannot write the clipboard: another program holds the "
-            "clipboard open (SetText, status 0x80070005); the original text "
-            "could "
-            "not be put back either (another program holds the clipboard "
-            "open), "
-            "and the clipboard is empty"}),
-    [](const auto& info) { return std::string(info.param.name); });
+// One row per failing step, laid out as a table.
+// clang-format off
+INSTANTIATE_TEST_SUITE_P(EveryStep, FormatClipboardFailure, ::testing::Values(
+    FailureCase{"GetText", "a,b", {"GetText"},
+        "quillmore: cannot read the clipboard: another program holds the "
+        "clipboard open (GetText, status 0x80070005)"},
+    FailureCase{"Replace", "a,b", {"GetText"},
+        "quillmore: cannot lay out the text: not enough memory for the result "
+        "(Replace, status 0x8007000E)"},
+    FailureCase{"Clear", "a,b", {"GetText", "Clear"},
+        "quillmore: cannot empty the clipboard: another program holds the "
+        "clipboard open (Clear, status 0x80070005)"},
+    // The write fails after the clear: the source goes back, once.
+    FailureCase{"SetTextOnce", "a,b", {"GetText", "Clear", "SetText", "SetText"},
+        "quillmore: cannot write the clipboard: another program holds the "
+        "clipboard open (SetText, status 0x80070005); the original text was "
+        "put back on the clipboard"},
+    FailureCase{"SetText", std::nullopt, {"GetText", "Clear", "SetText", "SetText"},
+        "quillmore: cannot write the clipboard: another program holds the "
+        "clipboard open (SetText, status 0x80070005); the original text could "
+        "not be put back either (another program holds the clipboard open), "
+        "and the clipboard is empty"}),
+    [](const auto& info) { return std::string(info.param.failing); });
 // clang-format on
 
 }  // namespace

@@ -46,6 +46,8 @@ run_quillmore XDG_RUNTIME_DIR="$work/none"
 report=$(cat "$work/err")
 check "no bus: exit status 1, one line on stderr, nothing on stdout" \
   test "$status" -eq 1 -a "$(wc -l <"$work/err")" -eq 1 -a ! -s "$work/out"
+check "no bus: the report says why" test "$report" = "quillmore: cannot read \
+the clipboard: no X display to use (DISPLAY is not set) (GetText, status 0x80004005)"
 
 XDG_CONFIG_HOME=$work/none DISPLAY=$display dunst >"$work/dunst.log" 2>&1 &
 dunst=$!
@@ -56,7 +58,9 @@ wait_for dunstctl is-paused >/dev/null 2>&1 || exit 1
 # take for markup unless escaped.
 run_quillmore XDG_RUNTIME_DIR="$work" DISPLAY='unix/<a&b>:97'
 check "dunst: exit status 1" test "$status" -eq 1
-check "dunst: the report names the display" grep -qF 'unix/<a&b>:97' "$work/err"
+check "dunst: the report says why" test "$(cat "$work/err")" = "quillmore: cannot \
+read the clipboard: cannot connect to the X display \"unix/<a&b>:97\" (GetText, \
+status 0x80004005)"
 wait_for test "$(notifies)" -eq 1
 # What dbus-monitor saw of the call: app_name, replaces_id, app_icon,
 # summary, body, then the hints and expire_timeout.
