@@ -60,6 +60,13 @@ std::string TestTag() {
          ::testing::UnitTest::GetInstance()->current_test_info()->name();
 }
 
+Outcome RunQuillmore(const std::vector<std::string>& arguments,
+                     const std::string& tag) {
+  std::vector<std::string> argv = {QUILLMORE};
+  argv.insert(argv.end(), arguments.begin(), arguments.end());
+  return RunProgram(argv, {tag}, true);
+}
+
 std::vector<std::string> Lines(const std::string& text) {
   std::vector<std::string> lines;
   for (std::size_t at = 0, end; at < text.size(); at = end + 1) {

@@ -20,6 +20,10 @@ Outcome RunProgram(const std::vector<std::string>& argv,
                    const std::vector<std::string>& env = {},
                    bool merge_stderr = false);
 
+// Runs quillmore with arguments, tagged as this test's, to its end.
+Outcome RunQuillmore(const std::vector<std::string>& arguments,
+                     const std::string& tag);
+
 // The lines of a text (a last line break ends the last line).
 std::vector<std::string> Lines(const std::string& text);
 

@@ -50,9 +50,7 @@ class WaylandDesktop : public Desktop {
   }
   using Desktop::Run;
   Outcome Run(const std::vector<std::string>& arguments) override {
-    std::vector<std::string> argv = {QUILLMORE};
-    argv.insert(argv.end(), arguments.begin(), arguments.end());
-    return RunProgram(argv, {tag_}, true);
+    return RunQuillmore(arguments, tag_);
   }
   void PauseOwner(bool paused) override {
     kill(owner_->pid(), paused ? SIGSTOP : SIGCONT);

@@ -55,9 +55,7 @@ class X11Desktop : public Desktop {
   }
   using Desktop::Run;
   Outcome Run(const std::vector<std::string>& arguments) override {
-    std::vector<std::string> argv = {QUILLMORE};
-    argv.insert(argv.end(), arguments.begin(), arguments.end());
-    return RunProgram(argv, {tag_}, true);
+    return RunQuillmore(arguments, tag_);
   }
   // The owner that is stopped is the suite's own: xclip, resumed, answers
   // the request of a run that has given up and ends on the X error it draws.
