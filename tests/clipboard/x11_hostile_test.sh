@@ -138,7 +138,6 @@ case_managers() {
   check "manager: the run works" test "$status $said" = "0 "
   check "manager: takes the laid-out text" wait_until saved_is "$laid_out"
   check "manager: the server ends" wait_until no_server
-  check "manager: the text is the manager's now" test "$(paste)" = "$laid_out"
 }
 
 case_owner_changes_during_read() {
@@ -218,7 +217,9 @@ case_targets_flood_then_copy() {
 for c in ${CASES:-relative_xauthority stopped_x_server no_client_slot_left \
   managers owner_changes_during_read double_press \
   trickle_and_flood targets_flood_then_copy}; do
+  start=$SECONDS
   "case_$c"
+  echo "$c: $((SECONDS - start)) s"
   for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null; done
   pids=()
 done
