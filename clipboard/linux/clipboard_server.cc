@@ -39,7 +39,8 @@ struct ChildProcessTraits {
 using ChildProcess = Handle<ChildProcessTraits>;
 
 // Cuts the child loose from whoever started the program.
-void Detach(int report_fd) noexcept {
+// keep_fd is the one inherited descriptor it keeps (above 2).
+void Detach(int keep_fd) noexcept {
   signal(SIGHUP, SIG_IGN);
   signal(SIGPIPE, SIG_IGN);  // a report to a parent that is gone, a reader
                              // that closed its pipe early
@@ -54,8 +55,8 @@ void Detach(int report_fd) noexcept {
     dup2(null, 2);
     if (null > 2) close(null);
   }
-  if (report_fd > 3) close_range(3, report_fd - 1, 0);
-  close_range(report_fd + 1, ~0u, 0);
+  if (keep_fd > 3) close_range(3, keep_fd - 1, 0);
+  close_range(keep_fd + 1, ~0u, 0);
 }
 
 void WriteAll(int fd, std::string_view data) noexcept {
@@ -137,6 +138,24 @@ void StartClipboardServer(Operation operation, const ServerSteps& steps,
              (report.empty() ? std::string("it ended") : report));
   }
   child.Abandon();  // it serves on: it is no longer ours to end
+}
+
+void ForkClipboardServer(Operation operation, int connection_fd,
+                         const std::function<void()>& serve) {
+  const pid_t pid = fork();
+  if (pid < 0) {
+    Fail(status::kFail, operation,
+         std::string("cannot start the clipboard server: ") +
+             std::strerror(errno));
+  }
+  if (pid != 0) return;
+  Detach(connection_fd);
+  try {
+    serve();
+  } catch (...) {
+    // Nobody is left to tell; the clipboard goes with us.
+  }
+  _exit(0);
 }
 
 }  // namespace quillmore::linux_clipboard

@@ -41,6 +41,17 @@ using WaitReadable = std::function<bool(int fd, Clock::time_point deadline)>;
 void StartClipboardServer(Operation operation, const ServerSteps& steps,
                           const WaitReadable& wait);
 
+// Forks the server that keeps the clipboard text after this process ends,
+// for a caller that already owns the clipboard on its display connection:
+// the child inherits that connection (connection_fd, above 2), detaches as
+// StartClipboardServer's does, keeping only that descriptor, runs serve()
+// and exits. The parent returns at once and must neither use the connection
+// again nor end it, which would shut the child's socket down; it just
+// leaves it to the process's end. Throws Error if fork fails, with the
+// connection still the caller's.
+void ForkClipboardServer(Operation operation, int connection_fd,
+                         const std::function<void()>& serve);
+
 // The server's serving, once it owns the clipboard: wait(deadline, stop)
 // runs the backend's event loop until stop() holds (true) or it cannot go
 // on (false). Serves until another program takes the clipboard (taken()),

@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <chrono>
 #include <climits>
+#include <cstddef>
 
 namespace quillmore::linux_clipboard {
 
@@ -17,6 +18,12 @@ inline constexpr std::chrono::milliseconds kServerStartTimeout{2000};
 // the clipboard to start, and to send each next piece of the text; also
 // each round trip to the display server.
 inline constexpr std::chrono::milliseconds kAnswerTimeout{2000};
+// A whole read of the clipboard may take kReadTimeout, and kReadTimePerMiB
+// more for each MiB received so far, up to kMaxTextSize: an owner that
+// trickles or floods the text fails the read instead of holding it.
+inline constexpr std::chrono::milliseconds kReadTimeout{3000};
+inline constexpr std::chrono::milliseconds kReadTimePerMiB{100};
+inline constexpr std::size_t kMaxTextSize = std::size_t{256} << 20;
 // How long a reader of our text may make no progress before we give up on
 // that reader (and only on it).
 inline constexpr std::chrono::milliseconds kRequestorTimeout{5000};

@@ -1,14 +1,12 @@
 // quillmore on X11: each test starts its own Xvfb; xclip and xsel are the
 // other programs on the desktop. The table's scenarios run through the
 // adapter below; after it come the cases only X11 has: the text targets and
-// Latin-1, INCR transfers to requestors that vanish, and the clipboard
-// manager.
+// Latin-1, and INCR transfers to requestors that vanish. The clipboard
+// manager and the hostile cases are in x11_hostile_test.sh.
 #include <signal.h>
 #include <stdlib.h>
 #include <unistd.h>
 
-#include <fstream>
-#include <iterator>
 #include <memory>
 #include <thread>
 
@@ -107,30 +105,6 @@ TEST(X11Only, RequestorsThatVanishMidTransferCostTheServerNothing) {
   kill(servers[0], SIGCONT);
   EXPECT_TRUE(d.Paste() == Large("select a,\n        b\n  from t"));
   EXPECT_EQ(ProcessesWithEnv(d.tag_), servers);
-}
-
-std::string Slurp(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  return std::string(std::istreambuf_iterator<char>(in), {});
-}
-
-TEST(X11Only, HandsTheTextToAClipboardManagerOrElseServesIt) {
-  X11Desktop d;
-  const std::string saved = TempFile("");
-  Process manager({X11_PEER, "manager", saved});
-  ASSERT_TRUE(Eventually([&] { return Slurp(saved) == "ready\n"; }));
-  d.Copy("select a, b from t", {});
-  EXPECT_EQ(d.Run().said, "");
-  EXPECT_EQ(Slurp(saved), "select a,\n        b\n  from t");
-  EXPECT_EQ(d.Servers(), 0) << "a server was forked despite the manager";
-
-  // A manager that does not answer: the run ends anyway, and serves.
-  d.Copy("select c, d from t", {});
-  kill(manager.pid(), SIGSTOP);
-  EXPECT_EQ(d.Run().said, "");
-  EXPECT_EQ(d.Paste(), "select c,\n        d\n  from t");
-  EXPECT_EQ(d.Servers(), 1);
-  kill(manager.pid(), SIGCONT);
 }
 
 }  // namespace
