@@ -159,6 +159,7 @@ xcb_connection_t* ConnectToDisplay(Operation operation, const char* display,
   std::string address;
   unsigned short family = FamilyLocal;
   FileDescriptor fd;
+  errno = 0;  // A name that does not resolve fails without setting it.
   if (host.empty() || host == "unix") {
     fd = ConnectLocal(number);
   } else {
@@ -173,7 +174,7 @@ xcb_connection_t* ConnectToDisplay(Operation operation, const char* display,
         std::string("cannot connect to the X display \"") + display + "\"";
     if (deadline_passed) {
       cause += ": no answer within 2 s";
-    } else if (error != ENOENT && error != ECONNREFUSED) {
+    } else if (error != 0 && error != ENOENT && error != ECONNREFUSED) {
       cause += std::string(": ") + std::strerror(error);
     }
     fail(cause);
