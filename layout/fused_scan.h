@@ -58,6 +58,17 @@ struct Breaks {
   static constexpr Constant<Unit> kSpaceComma = Widen<Unit>(" ,\r\n      ");
 };
 
+// The length of Breaks::kByDecision[decision], from a constant rather than
+// a load, since the output pointer waits for it.
+constexpr std::size_t BreakLength(Decision decision) {
+  return (0x05040201u >> (8 * decision)) & 0xFFu;
+}
+static_assert(BreakLength(kPlain) == Breaks<char>::kByDecision[kPlain].length &&
+              BreakLength(kClause) ==
+                  Breaks<char>::kByDecision[kClause].length &&
+              BreakLength(kJoin) == Breaks<char>::kByDecision[kJoin].length &&
+              BreakLength(kOr) == Breaks<char>::kByDecision[kOr].length);
+
 // The word holding text's bytes, the first in the lowest byte.
 template <std::size_t N>
 constexpr std::uint64_t Word(const char (&text)[N]) {

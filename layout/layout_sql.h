@@ -9,12 +9,17 @@
 
 #include <algorithm>
 #include <array>
+#include <cstdint>
 #include <exception>
 #include <string>
 #include <string_view>
 
 #include "base/error.h"
 #include "layout/pattern_engine.h"
+
+#if defined(__linux__)
+#include <sys/mman.h>
+#endif
 
 namespace quillmore {
 
@@ -43,6 +48,27 @@ inline constexpr std::array<LayoutRule, 5> kLayoutRules = {{
     // OR starts a line, indented by three.
     {" (or)", true, "\r\n   $1"},
 }};
+
+// Asks for the room of a large buffer to be backed by huge pages where the
+// system offers them, so its first writes take one page fault per 2 MiB
+// rather than per 4 KiB: on large texts the faults on fresh memory cost as
+// much as the rules themselves. Only a hint; nothing changes where it is
+// refused.
+inline void AdviseHugePages(void* begin, std::size_t bytes) {
+#if defined(__linux__) && defined(MADV_HUGEPAGE)
+  constexpr std::uintptr_t kHuge = std::uintptr_t{1} << 21;
+  const std::uintptr_t from =
+      (reinterpret_cast<std::uintptr_t>(begin) + kHuge - 1) & ~(kHuge - 1);
+  const std::uintptr_t to =
+      (reinterpret_cast<std::uintptr_t>(begin) + bytes) & ~(kHuge - 1);
+  if (to > from) {
+    madvise(reinterpret_cast<void*>(from), to - from, MADV_HUGEPAGE);
+  }
+#else
+  (void)begin;
+  (void)bytes;
+#endif
+}
 
 template <typename Unit>
 std::basic_string<Unit> WidenAscii(std::string_view ascii) {
@@ -87,6 +113,8 @@ std::basic_string<Unit> LayoutSql(Engine& engine,
   try {
     current.reserve(longest + longest / 8 + 64);
     spare.reserve(longest + longest / 8 + 64);
+    AdviseHugePages(current.data(), current.capacity() * sizeof(Unit));
+    AdviseHugePages(spare.data(), spare.capacity() * sizeof(Unit));
   } catch (const std::exception&) {
     // Only a saving: without the room, the engine finds its own or reports
     // the want of memory as its failure.
