@@ -176,15 +176,16 @@ std::size_t SkipBlanks(const std::make_unsigned_t<Unit>* s, std::size_t i,
   return i;
 }
 
-// Copies count units (fewer than a window's) with four vector stores
-// whatever the count, so no branch depends on the gap between two
-// decisions. The input has a window's worth of units after from, and the
-// output the slack.
-template <typename Unit>
+// Copies count units (fewer than a window's) with one store per vector of
+// the window whatever the count, so no branch depends on the gap between
+// two decisions. The input has a window's worth of units after from, and
+// the output the slack. kBytes: the vectors' width.
+template <std::size_t kBytes, typename Unit>
 inline Unit* CopyGap(const std::make_unsigned_t<Unit>* from, std::size_t count,
                      Unit* out) {
-  for (std::size_t k = 0; k < Window<Unit>::kUnits; k += 16 / sizeof(Unit)) {
-    std::memcpy(out + k, from + k, 16);
+  for (std::size_t k = 0; k < Window<Unit>::kUnits;
+       k += kBytes / sizeof(Unit)) {
+    std::memcpy(out + k, from + k, kBytes);
   }
   return out + count;
 }
