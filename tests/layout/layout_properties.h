@@ -47,19 +47,18 @@ std::basic_string<Unit> FusedInPieces(
 inline std::vector<std::vector<std::size_t>> PieceSizes(std::size_t length,
                                                         std::uint32_t seed) {
   std::vector<std::vector<std::size_t>> plans = {{length + 1}, {1}};
-  if (length <= 64) {
-    for (std::size_t k = 1; k < length; ++k) plans.push_back({k, length});
-  } else {
-    std::mt19937 rng(seed);
-    const std::size_t kSizes[] = {1, 2, 3, 7};
-    std::vector<std::size_t> mixed;
-    for (std::size_t total = 0; total < length;) {
-      const std::size_t pick = rng() % 5;
-      mixed.push_back(pick < 4 ? kSizes[pick] : 8 + rng() % 5000);
-      total += mixed.back();
-    }
-    plans.push_back(mixed);
+  for (std::size_t k = 1; k < length && length <= 64; ++k) {
+    plans.push_back({k, length});
   }
+  std::mt19937 rng(seed);
+  const std::size_t kSizes[] = {1, 2, 3, 7};
+  std::vector<std::size_t> mixed;
+  for (std::size_t total = 0; length > 64 && total < length;) {
+    const std::size_t pick = rng() % 5;
+    mixed.push_back(pick < 4 ? kSizes[pick] : 8 + rng() % 5000);
+    total += mixed.back();
+  }
+  if (!mixed.empty()) plans.push_back(mixed);
   return plans;
 }
 

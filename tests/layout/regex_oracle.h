@@ -11,8 +11,6 @@
 
 namespace quillmore {
 
-// What the engine must produce, computed by std::regex. The oracle works in
-// CharT (char, or wchar_t holding UTF-16 units one to one).
 // How long a text the oracle can be given for pattern without risking
 // exponential time: a backtracking engine takes time exponential in the
 // text for a repeated group ("(a|a)+") and polynomial of the degree of the
@@ -30,6 +28,8 @@ inline std::size_t OracleTextLimit(const std::string& pattern) {
   return pluses <= 1 && !repeated_group ? 400 : 20;
 }
 
+// What the engine must produce, computed by std::regex, in CharT (char, or
+// wchar_t holding UTF-16 units one to one).
 template <typename CharT>
 std::basic_string<CharT> OracleReplace(const std::basic_string<CharT>& pattern,
                                        bool ignore_case, bool global,
