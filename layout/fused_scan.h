@@ -58,6 +58,17 @@ struct Breaks {
   static constexpr Constant<Unit> kSpaceComma = Widen<Unit>(" ,\r\n      ");
 };
 
+// The length of Breaks::kByDecision[decision], from a constant rather than
+// a load, since the output pointer waits for it.
+constexpr std::size_t BreakLength(Decision decision) {
+  return (0x05040201u >> (8 * decision)) & 0xFFu;
+}
+static_assert(BreakLength(kPlain) == Breaks<char>::kByDecision[kPlain].length &&
+              BreakLength(kClause) ==
+                  Breaks<char>::kByDecision[kClause].length &&
+              BreakLength(kJoin) == Breaks<char>::kByDecision[kJoin].length &&
+              BreakLength(kOr) == Breaks<char>::kByDecision[kOr].length);
+
 // The word holding text's bytes, the first in the lowest byte.
 template <std::size_t N>
 constexpr std::uint64_t Word(const char (&text)[N]) {
@@ -165,15 +176,16 @@ std::size_t SkipBlanks(const std::make_unsigned_t<Unit>* s, std::size_t i,
   return i;
 }
 
-// Copies count units (fewer than a window's) with four vector stores
-// whatever the count, so no branch depends on the gap between two
-// decisions. The input has a window's worth of units after from, and the
-// output the slack.
-template <typename Unit>
+// Copies count units (fewer than a window's) with one store per vector of
+// the window whatever the count, so no branch depends on the gap between
+// two decisions. The input has a window's worth of units after from, and
+// the output the slack. kBytes: the vectors' width.
+template <std::size_t kBytes, typename Unit>
 inline Unit* CopyGap(const std::make_unsigned_t<Unit>* from, std::size_t count,
                      Unit* out) {
-  for (std::size_t k = 0; k < Window<Unit>::kUnits; k += 16 / sizeof(Unit)) {
-    std::memcpy(out + k, from + k, 16);
+  for (std::size_t k = 0; k < Window<Unit>::kUnits;
+       k += kBytes / sizeof(Unit)) {
+    std::memcpy(out + k, from + k, kBytes);
   }
   return out + count;
 }

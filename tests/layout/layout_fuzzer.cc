@@ -31,34 +31,9 @@ void CheckAgainstOracle(const std::string& pattern, bool ignore_case,
   if (!engine.Pattern(wide_pattern).ok()) return;  // Refused: nothing to do.
   engine.Global(global);
   engine.IgnoreCase(ignore_case);
-  std::basic_string<Unit> got;
-  const Status status = engine.Replace(
-      text, std::basic_string<Unit>(tmpl.begin(), tmpl.end()), &got);
-  if (!status.ok()) {
-    // The one refusal at replacement time: $1 without a group.
-    const std::regex groups(pattern, std::regex_constants::ECMAScript);
-    if (tmpl.find("$1") != std::string::npos && groups.mark_count() == 0) {
-      return;
-    }
-    Fail("Replace failed: " + status.cause + " for " + pattern);
-  }
-  std::basic_string<OracleChar> expected;
-  try {
-    expected = OracleReplace(
-        std::basic_string<OracleChar>(pattern.begin(), pattern.end()),
-        ignore_case, global,
-        std::basic_string<OracleChar>(text.begin(), text.end()),
-        std::basic_string<OracleChar>(tmpl.begin(), tmpl.end()));
-  } catch (const std::regex_error& error) {
-    if (error.code() == std::regex_constants::error_complexity ||
-        error.code() == std::regex_constants::error_stack) {
-      return;
-    }
-    Fail("accepted a pattern the oracle calls malformed: " + pattern);
-  }
-  if (std::basic_string<OracleChar>(got.begin(), got.end()) != expected) {
-    Fail("differs from the oracle for pattern " + pattern);
-  }
+  const std::string disagreement = OracleDisagreement<Unit, OracleChar>(
+      engine, pattern, ignore_case, global, tmpl, text);
+  if (!disagreement.empty()) Fail(disagreement);
 }
 
 }  // namespace

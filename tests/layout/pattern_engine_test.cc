@@ -24,124 +24,66 @@ class PatternEngineTest : public ::testing::Test {};
 using Units = ::testing::Types<char, char16_t>;
 TYPED_TEST_SUITE(PatternEngineTest, Units);
 
-// ---------------------------------------------------------------------------
 // Patterns outside the syntax fail with a status and a reason, never crash.
 
 TYPED_TEST(PatternEngineTest, RefusesWhatItDoesNotSupport) {
-  const struct {
-    std::string pattern;
-    const char* reason;
-  } cases[] = {
-      {"", "empty"},
-      {"a|", "empty alternative"},
-      {"|a", "empty alternative"},
-      {"()", "empty alternative"},
-      {"(a", "no matching ')'"},
-      {"a)", "no matching '('"},
-      {"[ab", "no matching ']'"},
-      {"[]", "empty set"},
-      {"[^a]", "negated"},
-      {"[a-z]", "ranges"},
-      {"+a", "nothing to repeat"},
-      {"a++", "cannot follow"},
-      {"a*", "metacharacter"},
-      {"a?", "metacharacter"},
-      {".", "metacharacter"},
-      {"a{2}", "metacharacter"},
-      {"^a", "metacharacter"},
-      {"a$", "metacharacter"},
-      {"a]", "metacharacter"},
-      {"\\d", "escape"},
-      {"\\", "ends in a backslash"},
-      {std::string(70, '(') + "a" + std::string(70, ')'), "nest too deeply"},
-  };
-  for (const auto& c : cases) {
-    PatternEngine<TypeParam> engine;
-    const Status status = engine.Pattern(U<TypeParam>(c.pattern));
-    EXPECT_EQ(status.code, status::kInvalidArg) << c.pattern;
-    EXPECT_NE(status.cause.find(c.reason), std::string::npos)
-        << c.pattern << ": " << status.cause;
-    // A refused pattern leaves no pattern behind.
-    std::basic_string<TypeParam> out;
-    EXPECT_FALSE(engine.Replace(U<TypeParam>("abc"), {}, &out).ok());
+  const std::vector<std::pair<const char*, std::vector<std::string>>> cases = {
+      {"empty", {""}},
+      {"empty alternative", {"a|", "()"}},
+      {"no matching", {"(a", "a)", "[ab"}},
+      {"empty set", {"[]"}},
+      {"negated", {"[^a]"}},
+      {"ranges", {"[a-z]"}},
+      {"nothing to repeat", {"+a"}},
+      {"cannot follow", {"a++"}},
+      {"metacharacter", {"a*", "a?", ".", "a{2}", "^a", "a$", "a]"}},
+      {"escape", {"\\d"}},
+      {"ends in a backslash", {"\\"}},
+      {"nest too deeply", {std::string(70, '(') + "a" + std::string(70, ')')}}};
+  for (const auto& [reason, patterns] : cases) {
+    for (const std::string& pattern : patterns) {
+      PatternEngine<TypeParam> engine;
+      const Status status = engine.Pattern(U<TypeParam>(pattern));
+      EXPECT_EQ(status.code, status::kInvalidArg) << pattern;
+      EXPECT_NE(status.cause.find(reason), std::string::npos)
+          << pattern << ": " << status.cause;
+      // A refused pattern leaves no pattern behind ("$1" without a group is
+      // the oracle's to check).
+      std::basic_string<TypeParam> out;
+      EXPECT_FALSE(engine.Replace(U<TypeParam>("abc"), {}, &out).ok());
+    }
   }
 }
-
-TYPED_TEST(PatternEngineTest, ReplaceNeedsAPatternAndGroupOneForDollarOne) {
-  PatternEngine<TypeParam> engine;
-  std::basic_string<TypeParam> out;
-  EXPECT_EQ(engine.Replace(U<TypeParam>("x"), U<TypeParam>("y"), &out).code,
-            status::kInvalidArg);
-  ASSERT_TRUE(engine.Pattern(U<TypeParam>("a")).ok());
-  const Status status =
-      engine.Replace(U<TypeParam>("a"), U<TypeParam>("<$1>"), &out);
-  EXPECT_EQ(status.code, status::kInvalidArg);
-  EXPECT_NE(status.cause.find("no group"), std::string::npos);
-}
-
-// ---------------------------------------------------------------------------
-// Matching and replacement, case by case.
+// What the oracle below cannot show, since its patterns, texts and templates
+// hold none of it: templates beyond "$1", escapes of metacharacters, and
+// case folding next to the letters.
 
 struct ReplaceCase {
   const char* pattern;
   bool ignore_case;
-  bool global;
   const char* source;
   const char* replacement;
   const char* expected;
 };
 
-// The semantics the rules rely on, one case per line.
 const std::vector<ReplaceCase> kReplaceCases = {
-    // Alternatives are tried left to right; the first that matches wins
-    // even when a later one would be longer.
-    {"a|ab", false, true, "ab", "X", "Xb"},
-    {"ab|a", false, true, "ab", "X", "X"},
-    // "+" takes as many as there are, then gives back what the rest needs.
-    {"a+", false, true, "caaat", "X", "cXt"},
-    {"(a+)a", false, true, "aaaa", "<$1>", "<aaa>"},
-    {"(a|ab)+c", false, true, "ababc", "X", "X"},
-    // The leftmost match wins over a longer one further right.
-    {"b+|a+b+", false, true, "aabbb", "X", "X"},
-    // Matches never overlap and replaced text is not searched again.
-    {"aa", false, true, "aaaaa", "a", "aaa"},
-    {"a", false, true, "aaa", "aa", "aaaaaa"},
-    // Global false replaces the first match only.
-    {"a", false, false, "aaa", "X", "Xaa"},
-    {"[ ]+", false, false, "a  b  c", " ", "a b  c"},
-    // No match: the source comes back as it was.
-    {"zz", false, true, "abc", "X", "abc"},
-    {"a", false, true, "", "X", ""},
-    // Group 1 is the first opening parenthesis, however deeply nested the
-    // groups after it are; a repeated group holds its last repetition; a
-    // group that took no part stands for nothing.
-    {" ((where)|(order))", true, true, "a WHERE b", "[$1]", "a[WHERE] b"},
-    {"(x)(y)", false, true, "xy", "$1", "x"},
-    {"(ab)+", false, true, "ababab", "<$1>", "<ab>"},
-    {"(a)|b", false, true, "ab", "<$1>", "<a><>"},
     // Only "$1" is special in a template; in the source nothing is.
-    {"(a)", false, true, "a", "$$1$2$&\\1$", "$a$2$&\\1$"},
-    {"(a)", false, true, "a", "$1$1", "aa"},
-    {"x", false, true, "$1\\x$", "y", "$1\\y$"},
+    {"(a)", false, "a", "$$1$2$&\\1$", "$a$2$&\\1$"},
+    {"(a)", false, "a", "$1$1", "aa"},
+    {"x", false, "$1\\x$", "y", "$1\\y$"},
     // Ignore-case folds ASCII letters only: "[" and "{" differ by 32 too.
-    {"or", true, true, "OR Or oR or", "_", "_ _ _ _"},
-    {"or", false, true, "OR Or oR or", "_", "OR Or oR _"},
-    {"[ab]+", true, true, "xAbBax", "_", "x_x"},
-    {"\\[", true, true, "[{", "_", "_{"},
-    // Escapes, in sets and outside them.
-    {"[\\r\\n ]+", false, true, "a\r\n \r b\n", " ", "a b "},
-    {"\\r\\n", false, true, "a\r\nb\n\r", "|", "a|b\n\r"},
-    {"\\t", false, true, "a\tb", "_", "a_b"},
-    {"\\(\\)\\|\\+\\[", false, true, "a()|+[b", "_", "a_b"},
-    {"[\\]\\-\\\\]", false, true, "]-\\x", "_", "___x"},
-    {"[[]", false, true, "a[", "_", "a_"},
+    {"\\[", true, "[{", "_", "_{"},
+    {"\\(\\)\\|\\+\\[", false, "a()|+[b", "_", "a_b"},
+    {"[\\]\\-\\\\]", false, "]-\\x", "_", "___x"},
+    {"[[]", false, "a[", "_", "a_"},
+    {"\\t", false, "a\tb", "_", "a_b"},
 };
 
 TYPED_TEST(PatternEngineTest, ReplacesAsTheCaseTableSays) {
   for (const ReplaceCase& c : kReplaceCases) {
     PatternEngine<TypeParam> engine;
     ASSERT_TRUE(engine.Pattern(U<TypeParam>(c.pattern)).ok()) << c.pattern;
-    ASSERT_TRUE(engine.Global(c.global).ok());
+    ASSERT_TRUE(engine.Global(true).ok());
     ASSERT_TRUE(engine.IgnoreCase(c.ignore_case).ok());
     std::basic_string<TypeParam> out;
     ASSERT_TRUE(
@@ -156,11 +98,10 @@ TYPED_TEST(PatternEngineTest, ReplacesAsTheCaseTableSays) {
 TYPED_TEST(PatternEngineTest, IgnoreCasePersistsUntilSetAgain) {
   PatternEngine<TypeParam> engine;
   std::basic_string<TypeParam> out;
+  // Set before a pattern, it survives the pattern: only a call resets it.
   ASSERT_TRUE(engine.IgnoreCase(true).ok());
-  ASSERT_TRUE(engine.Pattern(U<TypeParam>("a")).ok());
-  ASSERT_TRUE(engine.Global(true).ok());
-  // The setting survives a new pattern: nothing resets it but a call.
   ASSERT_TRUE(engine.Pattern(U<TypeParam>("b")).ok());
+  ASSERT_TRUE(engine.Global(true).ok());
   ASSERT_TRUE(engine.Replace(U<TypeParam>("bB"), U<TypeParam>("_"), &out).ok());
   EXPECT_EQ(out, U<TypeParam>("__"));
   ASSERT_TRUE(engine.IgnoreCase(false).ok());
@@ -206,7 +147,6 @@ TEST(PatternEngineResult, ReusesOrReplacesWhateverTheResultHeld) {
   EXPECT_EQ(text, "345");
 }
 
-// ---------------------------------------------------------------------------
 // An independent engine as oracle: std::regex (ECMAScript), which backtracks,
 // on short generated texts and patterns of the supported syntax.
 
@@ -238,24 +178,17 @@ class Generator {
   }
 
   // Rich in what the layout rules look at, plus units that must pass
-  // through untouched. `high` is a unit beyond ASCII.
+  // through untouched: NUL, and `high`, a unit beyond ASCII. Mostly short,
+  // but one in four long enough for the vector scan's 64-byte windows.
   template <typename Unit>
   std::basic_string<Unit> Text(Unit high, std::size_t limit) {
-    static constexpr char kUnits[] = " ,\r\n\taAnNdDoOrRwWhHeEfFmM$\\";
+    const std::basic_string<Unit> units =
+        U<Unit>(std::string(" ,\r\n\taAnNdDoOrRwWhHeEfFmM$\\\0", 28)) + high;
     std::basic_string<Unit> out;
-    // Mostly short, but one in four long enough for the vector scan, which
-    // works in windows of 64 bytes.
-    const int length = static_cast<int>(
-        std::min<std::size_t>(limit, Chance(4) ? 64 + Below(300) : Below(24)));
-    for (int n = length; n > 0; --n) {
-      const int pick = Below(sizeof kUnits + 1);
-      if (pick == sizeof kUnits - 1) {
-        out += Unit(0);
-      } else if (pick == sizeof kUnits) {
-        out += high;
-      } else {
-        out += static_cast<Unit>(kUnits[pick]);
-      }
+    for (std::size_t n = std::min<std::size_t>(
+             limit, Chance(4) ? 64 + Below(300) : Below(24));
+         n > 0; --n) {
+      out += units[Below(static_cast<int>(units.size()))];
     }
     return out;
   }
@@ -270,7 +203,7 @@ class Generator {
     static const char* const kLiterals[] = {" ",   ",",   "a",  "n", "d",
                                             "o",   "r",   "A",  "O", "R",
                                             "\\r", "\\n", "\t", "w", "e"};
-    return kLiterals[Below(sizeof kLiterals / sizeof *kLiterals)];
+    return kLiterals[Below(15)];
   }
 
   std::mt19937 rng_;
@@ -279,7 +212,6 @@ class Generator {
 template <typename Unit, typename OracleChar>
 void CompareWithOracle(std::uint32_t seed, Unit high) {
   Generator gen(seed);
-  int compared = 0;
   for (int p = 0; p < 1500; ++p) {
     const std::string pattern = gen.Pattern();
     const bool ignore_case = gen.Chance(2);
@@ -289,28 +221,14 @@ void CompareWithOracle(std::uint32_t seed, Unit high) {
     ASSERT_TRUE(engine.Pattern(U<Unit>(pattern)).ok()) << pattern;
     engine.Global(global);
     engine.IgnoreCase(ignore_case);
-    const bool has_group = pattern.find('(') != std::string::npos;
     for (int t = 0; t < 12; ++t) {
       const auto text = gen.Text<Unit>(high, OracleTextLimit(pattern));
-      std::basic_string<Unit> got;
-      const Status status = engine.Replace(text, U<Unit>(tmpl), &got);
-      if (tmpl[0] == '<' && !has_group) {
-        ASSERT_FALSE(status.ok());
-        continue;
-      }
-      ASSERT_TRUE(status.ok()) << status.cause;
-      const std::basic_string<OracleChar> expected = OracleReplace(
-          std::basic_string<OracleChar>(pattern.begin(), pattern.end()),
-          ignore_case, global,
-          std::basic_string<OracleChar>(text.begin(), text.end()),
-          std::basic_string<OracleChar>(tmpl.begin(), tmpl.end()));
-      ASSERT_EQ(std::basic_string<OracleChar>(got.begin(), got.end()), expected)
-          << "pattern " << pattern << (ignore_case ? " /i" : "")
-          << (global ? " /g" : "") << ", seed " << seed;
-      ++compared;
+      ASSERT_EQ((OracleDisagreement<Unit, OracleChar>(
+                    engine, pattern, ignore_case, global, tmpl, text)),
+                "")
+          << "seed " << seed;
     }
   }
-  EXPECT_GT(compared, 5000);
 }
 
 TEST(PatternEngineOracle, AgreesWithABacktrackingEngineOnBytes) {
@@ -321,18 +239,7 @@ TEST(PatternEngineOracle, AgreesWithABacktrackingEngineOnUtf16Units) {
   CompareWithOracle<char16_t, wchar_t>(2, char16_t{0xD800});
 }
 
-// ---------------------------------------------------------------------------
-// Inputs far beyond any clipboard: no recursion, no quadratic time.
-
-TEST(PatternEngineLarge, AHundredMillionSpacesAreOneMatch) {
-  PatternEngine<char> engine;
-  ASSERT_TRUE(engine.Pattern("[\\r\\n ]+").ok());
-  ASSERT_TRUE(engine.Global(true).ok());
-  std::string text = "a" + std::string(100'000'000, ' ') + "b";
-  std::string out;
-  ASSERT_TRUE(engine.Replace(text, " ", &out).ok());
-  EXPECT_EQ(out, "a b");
-}
+// An input far beyond any clipboard: no recursion on the input's length.
 
 TEST(PatternEngineLarge, TheGeneralMatcherKeepsNoStackPerUnit) {
   // A group under "+" is matched by the Pike VM; two million repetitions

@@ -7,10 +7,10 @@
 #include <regex>
 #include <string>
 
+#include "layout/pattern_engine.h"
+
 namespace quillmore {
 
-// What the engine must produce, computed by std::regex. The oracle works in
-// CharT (char, or wchar_t holding UTF-16 units one to one).
 // How long a text the oracle can be given for pattern without risking
 // exponential time: a backtracking engine takes time exponential in the
 // text for a repeated group ("(a|a)+") and polynomial of the degree of the
@@ -28,6 +28,8 @@ inline std::size_t OracleTextLimit(const std::string& pattern) {
   return pluses <= 1 && !repeated_group ? 400 : 20;
 }
 
+// What the engine must produce, computed by std::regex, in CharT (char, or
+// wchar_t holding UTF-16 units one to one).
 template <typename CharT>
 std::basic_string<CharT> OracleReplace(const std::basic_string<CharT>& pattern,
                                        bool ignore_case, bool global,
@@ -54,6 +56,41 @@ std::basic_string<CharT> OracleReplace(const std::basic_string<CharT>& pattern,
   }
   out.append(at, source.cend());
   return out;
+}
+
+// Empty when engine, set to pattern with the given modes, replaces in text
+// as the oracle does (or refuses "$1" without a group, as it must); else
+// what went wrong. Patterns too hard for the oracle are not judged.
+template <typename Unit, typename OracleChar>
+std::string OracleDisagreement(PatternEngine<Unit>& engine,
+                               const std::string& pattern, bool ignore_case,
+                               bool global, const std::string& tmpl,
+                               const std::basic_string<Unit>& text) {
+  using Oracle = std::basic_string<OracleChar>;
+  std::basic_string<Unit> got;
+  const Status status = engine.Replace(
+      text, std::basic_string<Unit>(tmpl.begin(), tmpl.end()), &got);
+  Oracle expected;
+  try {
+    const std::regex groups(pattern, std::regex_constants::ECMAScript);
+    if (tmpl.find("$1") != std::string::npos && groups.mark_count() == 0) {
+      return status.ok() ? "took $1 without a group in " + pattern : "";
+    }
+    expected = OracleReplace(
+        Oracle(pattern.begin(), pattern.end()), ignore_case, global,
+        Oracle(text.begin(), text.end()), Oracle(tmpl.begin(), tmpl.end()));
+  } catch (const std::regex_error& error) {
+    if (error.code() == std::regex_constants::error_complexity ||
+        error.code() == std::regex_constants::error_stack) {
+      return "";
+    }
+    return "accepted a pattern the oracle calls malformed: " + pattern;
+  }
+  if (!status.ok())
+    return "Replace failed: " + status.cause + " for " + pattern;
+  if (Oracle(got.begin(), got.end()) == expected) return "";
+  return "differs from the oracle for pattern " + pattern +
+         (ignore_case ? " /i" : "") + (global ? " /g" : "");
 }
 
 }  // namespace quillmore

@@ -22,15 +22,11 @@ same_as_reference() {  # same_as_reference FILE
     cmp -s "$work/expected" "$work/from-pipe"
 }
 
-# Real SQL, file by file and all of it at once.
-count=0
-while IFS= read -r -d '' file; do
-  check "sample file $file" same_as_reference "$file"
-  count=$((count + 1))
-done < <(find "$sql" -name '*.sql' -print0 | sort -z)
+# Real SQL, all of it in one input (the layout tests take it file by file).
+count=$(find "$sql" -name '*.sql' | wc -l)
 check "sample found ($count files)" test "$count" -gt 100
 find "$sql" -name '*.sql' -print0 | sort -z | xargs -0 cat >"$work/all.sql"
-check "whole sample in one input" same_as_reference "$work/all.sql"
+check "whole sample" same_as_reference "$work/all.sql"
 
 # Line breaks of every kind, NUL, bytes that are not UTF-8, dollars and
 # backslashes, keywords in every case; no input; random bytes.
@@ -92,12 +88,8 @@ out_of_memory() {
   for limit in $(seq 3000 250 12000); do
     (ulimit -v "$limit" && "${filter[@]}" <"$work/all.sql" >/dev/null 2>"$work/err")
     status=$?
-    if [ "$status" -eq 1 ] && grep -qx "quillmore-layout: not enough memory" "$work/err"; then
-      reported=1
-    elif [ "$status" -ne 0 ] && [ "$status" -ne 127 ]; then
-      echo "status $status under $limit KiB: $(cat "$work/err")" >&2
-      return 1
-    fi
+    grep -qx "quillmore-layout: not enough memory" "$work/err" && [ "$status" -eq 1 ] && reported=1 && continue
+    [ "$status" -eq 0 ] || [ "$status" -eq 127 ] || { echo "status $status under $limit KiB: $(cat "$work/err")" >&2; return 1; }
   done
   [ "$reported" -eq 1 ]
 }
@@ -105,19 +97,19 @@ if [ -z "$emulator" ] && (ulimit -v 2000000 && "${filter[@]}" </dev/null) >/dev/
   check "out of memory is reported" out_of_memory
 fi
 
-# The command line.
+# The command line: --help and --version, which fail on a full disk, and
+# exit status 2 naming the argument in the way.
 check "--version" test "$("${filter[@]}" --version | tr -d '\r')" = "quillmore 1.00"
 check "--help" bash -c '"$@" --help | grep -q "^usage: quillmore-layout"' - "${filter[@]}"
-check "--help to a full disk fails" bash -c '! "$@" --help >/dev/full 2>/dev/null' - "${filter[@]}"
-check "--version to a full disk fails" bash -c '! "$@" --version >/dev/full 2>/dev/null' - "${filter[@]}"
+for option in --help --version; do
+  check "$option to a full disk fails" bash -c '! "$@" >/dev/full 2>/dev/null' - "${filter[@]}" "$option"
+done
 usage_error() {  # usage_error BLAMED ARGUMENT...
   "${filter[@]}" "${@:2}" </dev/null >"$work/out" 2>"$work/err"
-  [ $? -eq 2 ] && [ ! -s "$work/out" ] &&
-    grep -qF "unexpected argument '$1'" "$work/err"
+  [ $? -eq 2 ] && [ ! -s "$work/out" ] && grep -qF "unexpected argument '$1'" "$work/err"
 }
-check "unknown option" usage_error --bogus --bogus
-check "stray argument" usage_error file.sql file.sql
-check "extra argument after --help" usage_error extra --help extra
-check "extra argument after --version" usage_error x --version x
+for args in "--bogus --bogus" "file.sql file.sql" "extra --help extra" "x --version x"; do
+  check "usage error: ${args#* }" usage_error $args
+done
 
 finish
