@@ -6,11 +6,13 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstring>
 #include <new>
 #include <string>
 #include <string_view>
 #include <utility>
+#include <vector>
 
 #include "base/error.h"
 #include "base/handle.h"
@@ -38,8 +40,9 @@ struct ChildProcessTraits {
 };
 using ChildProcess = Handle<ChildProcessTraits>;
 
-// Cuts the child loose from whoever started the program.
-void Detach(int report_fd) noexcept {
+// Cuts the child loose from whoever started the program, keeping only the
+// descriptors in kept (above 2) of those it inherited.
+void Detach(std::vector<int> kept) noexcept {
   signal(SIGHUP, SIG_IGN);
   signal(SIGPIPE, SIG_IGN);  // a report to a parent that is gone, a reader
                              // that closed its pipe early
@@ -54,8 +57,14 @@ void Detach(int report_fd) noexcept {
     dup2(null, 2);
     if (null > 2) close(null);
   }
-  if (report_fd > 3) close_range(3, report_fd - 1, 0);
-  close_range(report_fd + 1, ~0u, 0);
+  std::sort(kept.begin(), kept.end());
+  unsigned first = 3;
+  for (const int fd : kept) {
+    if (fd < static_cast<int>(first)) continue;
+    if (fd > static_cast<int>(first)) close_range(first, fd - 1, 0);
+    first = static_cast<unsigned>(fd) + 1;
+  }
+  close_range(first, ~0u, 0);
 }
 
 void WriteAll(int fd, std::string_view data) noexcept {
@@ -69,7 +78,7 @@ void WriteAll(int fd, std::string_view data) noexcept {
 
 [[noreturn]] void RunServer(const ServerSteps& steps, int report_fd) {
   steps.abandon_parent();
-  Detach(report_fd);
+  Detach({report_fd});
   std::string report = "ok";
   try {
     steps.take_over();
@@ -137,6 +146,24 @@ void StartClipboardServer(Operation operation, const ServerSteps& steps,
              (report.empty() ? std::string("it ended") : report));
   }
   child.Abandon();  // it serves on: it is no longer ours to end
+}
+
+void ForkClipboardServer(Operation operation, const std::vector<int>& kept,
+                         const std::function<void()>& serve) {
+  const pid_t pid = fork();
+  if (pid < 0) {
+    Fail(status::kFail, operation,
+         std::string("cannot start the clipboard server: ") +
+             std::strerror(errno));
+  }
+  if (pid > 0) return;  // it serves on: it is no longer ours to end
+  Detach(kept);
+  try {
+    serve();
+  } catch (...) {
+    // Nobody is left to tell; the clipboard goes with us.
+  }
+  _exit(0);
 }
 
 }  // namespace quillmore::linux_clipboard

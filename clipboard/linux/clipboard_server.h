@@ -7,6 +7,7 @@
 #define QUILLMORE_CLIPBOARD_LINUX_CLIPBOARD_SERVER_H_
 
 #include <functional>
+#include <vector>
 
 #include "base/operation.h"
 #include "clipboard/linux/deadlines.h"
@@ -40,6 +41,16 @@ using WaitReadable = std::function<bool(int fd, Clock::time_point deadline)>;
 // case it is killed.
 void StartClipboardServer(Operation operation, const ServerSteps& steps,
                           const WaitReadable& wait);
+
+// Forks the server on the connection that already owns the clipboard: the
+// child inherits it, with the descriptors in kept (its socket, the pipes of
+// transfers under way), detaches as above, runs serve and exits. This
+// process returns at once and must never use that connection again, nor end
+// it in a way the compositor or X server would see: it is the child's now.
+// Throws Error (operation) if the child cannot be made; the clipboard then
+// dies with this process.
+void ForkClipboardServer(Operation operation, const std::vector<int>& kept,
+                         const std::function<void()>& serve);
 
 // The server's serving, once it owns the clipboard: wait(deadline, stop)
 // runs the backend's event loop until stop() holds (true) or it cannot go
