@@ -23,6 +23,7 @@
 
 #include "base/error.h"
 #include "clipboard/linux/fail.h"
+#include "clipboard/wayland/libwayland.h"
 
 namespace quillmore::wayland_clipboard {
 
@@ -110,6 +111,10 @@ std::unique_ptr<Connection> Connection::Open(Operation operation,
   }
   const int fd = ConnectSocket(name, why_not);
   if (fd < 0) return nullptr;
+  if (!LoadLibwayland(why_not)) {
+    close(fd);
+    return nullptr;
+  }
   wl_display* display = wl_display_connect_to_fd(fd);
   if (display == nullptr) {
     close(fd);

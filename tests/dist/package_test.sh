@@ -32,8 +32,8 @@ check "Package" test "$(field Package)" = quillmore
 check "Version" test "$(field Version)" = 1.0.0
 check "Architecture" test "$(field Architecture)" = "$arch"
 check "Section" test "$(field Section)" = utils
-check "Recommends libsystemd0 (opened to show failures)" \
-  test "$(field Recommends)" = libsystemd0
+check "Recommends the libraries opened at run time" \
+  test "$(field Recommends)" = "libsystemd0, libwayland-client0 (>= 1.20)"
 check "Description synopsis" \
   test "$(field Description | head -n 1)" = "lay out the SQL on the clipboard"
 
