@@ -273,7 +273,8 @@ std::string DataControl<P>::Read(Operation operation) {
   Clock::time_point last_progress = start;
   for (;;) {
     const Clock::time_point whole =
-        linux_clipboard::ReadDeadline(start, text.size());
+        start + linux_clipboard::kReadTimeout +
+        linux_clipboard::kReadTimePerMiB * static_cast<int>(text.size() >> 20);
     const Wake wake =
         connection_->Wait(std::min(last_progress + kAnswerTimeout, whole),
                           read_end.get(), changed);

@@ -3,26 +3,15 @@
 find_package(PkgConfig REQUIRED)
 pkg_check_modules(XCB REQUIRED IMPORTED_TARGET GLOBAL xcb)
 
-# quillmore is started for every use and lives a few milliseconds, of which
-# loading shared libraries would be a good part: xcb and the libraries it
-# needs (libXau, libXdmcp) are linked from their archives when those exist.
-set(quillmore_xcb PkgConfig::XCB)
-set(quillmore_xcb_archives)
-foreach(lib IN LISTS XCB_STATIC_LIBRARIES)
-  find_library(QUILLMORE_ARCHIVE_${lib} NAMES lib${lib}.a)
-  if(NOT QUILLMORE_ARCHIVE_${lib})
-    set(quillmore_xcb_archives)
-    break()
-  endif()
-  list(APPEND quillmore_xcb_archives ${QUILLMORE_ARCHIVE_${lib}})
-endforeach()
-if(quillmore_xcb_archives)
-  set(quillmore_xcb ${quillmore_xcb_archives})
-endif()
+# Linked as Debian links it, dynamically, so that a security update to the
+# system's libxcb reaches quillmore. libXau finds the authorization for the
+# connection, which quillmore makes itself to bound its wait.
+pkg_check_modules(XAU REQUIRED IMPORTED_TARGET xau)
 
-add_library(quillmore_clipboard_x11 STATIC x11_clipboard_text.cc x11/session.cc
-                                            x11/serving.cc)
+add_library(quillmore_clipboard_x11 STATIC x11_clipboard_text.cc x11/connect.cc
+                                            x11/session.cc x11/reading.cc x11/serving.cc)
 target_include_directories(quillmore_clipboard_x11 PRIVATE ${XCB_INCLUDE_DIRS})
 target_link_libraries(quillmore_clipboard_x11
                       PUBLIC quillmore_clipboard_api
-                      PRIVATE quillmore_clipboard_linux_core ${quillmore_xcb})
+                      PRIVATE quillmore_clipboard_linux_core PkgConfig::XCB
+                              PkgConfig::XAU)

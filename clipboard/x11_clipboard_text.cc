@@ -16,9 +16,13 @@ class X11ClipboardText final : public ClipboardText<char> {
  public:
   Text GetText() override { return SessionFor(Operation::kGetText).Read(); }
 
-  // Taking the selection with nothing on offer makes the previous owner
-  // drop it, with all its formats.
-  void Clear() override { SessionFor(Operation::kClear).Own(TextOffer()); }
+  // Taking the selection makes its owner drop it, with all its formats.
+  // That is done once, by SetText, with the text already on offer: taken
+  // here with nothing on offer, a paste (or another run) in between would
+  // find the clipboard empty. So Clear makes sure the clipboard can be
+  // reached and leaves the taking to SetText; a failure before that leaves
+  // the clipboard as it was.
+  void Clear() override { SessionFor(Operation::kClear); }
 
   void SetText(TextView text) override {
     Session& session = SessionFor(Operation::kSetText);
@@ -28,7 +32,7 @@ class X11ClipboardText final : public ClipboardText<char> {
 
  private:
   // One connection for the run: a selection dies with the connection that
-  // owns it, so the ownership taken by Clear and SetText needs it to live on.
+  // owns it, so the ownership taken by SetText is handed on with it.
   Session& SessionFor(Operation operation) {
     if (!session_) session_ = Session::Open(operation);
     session_->set_operation(operation);

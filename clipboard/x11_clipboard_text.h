@@ -13,10 +13,11 @@ namespace quillmore {
 // until the first operation, so a missing display is reported by the
 // operation that needed it, like any other failure.
 //
-// SetText returns only once the text is held by a program that outlives this
-// one: a clipboard manager that took it over, or else a server process forked
-// for the purpose, which keeps serving until another program takes the
-// clipboard.
+// SetText takes the clipboard with the text on this process's connection,
+// then forks a server that inherits the connection and keeps serving the
+// text after this process has ended, and returns at once. The server offers
+// the text to a clipboard manager, if one runs, and ends when the manager
+// has it or another program takes the clipboard.
 std::unique_ptr<ClipboardText<char>> MakeX11ClipboardText();
 
 }  // namespace quillmore

@@ -42,13 +42,15 @@ using WaitReadable = std::function<bool(int fd, Clock::time_point deadline)>;
 void StartClipboardServer(Operation operation, const ServerSteps& steps,
                           const WaitReadable& wait);
 
-// Forks the server on the connection that already owns the clipboard: the
-// child inherits it, with the descriptors in kept (its socket, the pipes of
-// transfers under way), detaches as above, runs serve and exits. This
-// process returns at once and must never use that connection again, nor end
-// it in a way the compositor or X server would see: it is the child's now.
-// Throws Error (operation) if the child cannot be made; the clipboard then
-// dies with this process.
+// Forks the server that keeps the clipboard text after this process ends,
+// for a caller that already owns the clipboard on its display connection:
+// the child inherits that connection, keeps the descriptors in kept (above
+// 2: the connection's socket, the pipes of transfers under way), detaches
+// as StartClipboardServer's does, runs serve() and exits. The parent
+// returns at once and must neither use the connection again nor end it,
+// which would shut the child's socket down; it just leaves it to the
+// process's end. Throws Error if fork fails, with the connection still the
+// caller's.
 void ForkClipboardServer(Operation operation, const std::vector<int>& kept,
                          const std::function<void()>& serve);
 

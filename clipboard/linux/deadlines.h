@@ -18,23 +18,12 @@ inline constexpr std::chrono::milliseconds kServerStartTimeout{2000};
 // the clipboard to start, and to send each next piece of the text; also
 // each round trip to the display server.
 inline constexpr std::chrono::milliseconds kAnswerTimeout{2000};
-// A whole read of the clipboard may take kReadTimeBase, and one more second
-// for every kReadBytesPerSecond received: an owner that keeps sending a
-// little, each piece within kAnswerTimeout, still cannot keep a run going
-// for ever, while a large text from an honest owner has all the time it
-// needs. Nor may the text grow past kMaxTextSize: an owner that floods is
-// cut off before it takes all the memory.
-inline constexpr std::chrono::milliseconds kReadTimeBase{3000};
-inline constexpr std::size_t kReadBytesPerSecond = std::size_t{8} << 20;
+// A whole read of the clipboard may take kReadTimeout, and kReadTimePerMiB
+// more for each MiB received so far, up to kMaxTextSize: an owner that
+// trickles or floods the text fails the read instead of holding it.
+inline constexpr std::chrono::milliseconds kReadTimeout{3000};
+inline constexpr std::chrono::milliseconds kReadTimePerMiB{100};
 inline constexpr std::size_t kMaxTextSize = std::size_t{512} << 20;
-
-// When a read that started at start and has received bytes so far must end.
-inline Clock::time_point ReadDeadline(Clock::time_point start,
-                                      std::size_t received) {
-  return start + kReadTimeBase +
-         std::chrono::milliseconds(received / (kReadBytesPerSecond / 1000));
-}
-
 // How long a reader of our text may make no progress before we give up on
 // that reader (and only on it).
 inline constexpr std::chrono::milliseconds kRequestorTimeout{5000};

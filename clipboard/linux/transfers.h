@@ -40,27 +40,36 @@ class Transfers {
   // When the loop must wake at the latest: the deadline, or a transfer's
   // expiry before it.
   Clock::time_point WakeAt(Clock::time_point deadline) const {
-    for (const Transfer& transfer : list_) {
-      deadline = std::min(deadline, transfer.last_progress + kRequestorTimeout);
-    }
-    return deadline;
+    if (list_.empty()) return deadline;
+    return std::min(deadline, oldest_ + kRequestorTimeout);
   }
 
   // Ends the transfers that made no progress for too long, each through
-  // end(iterator), which erases it and does what else its backend needs.
+  // end(iterator), which erases it (and only it: the last may take its
+  // place) and does what else its backend needs. Looks at them all only
+  // when the oldest progress known could have expired, so that a loop over
+  // many transfers costs a look at each per expiry, not per wake.
   template <typename End>
   void Expire(Clock::time_point now, End&& end) {
+    if (list_.empty() || now - oldest_ < kRequestorTimeout) return;
+    Clock::time_point oldest = now;
     for (std::size_t i = 0; i < list_.size();) {
       if (now - list_[i].last_progress >= kRequestorTimeout) {
         end(list_.begin() + i);
       } else {
+        oldest = std::min(oldest, list_[i].last_progress);
         ++i;
       }
     }
+    oldest_ = oldest;
   }
 
  private:
   List list_;
+  // No transfer made its last progress before this: a lower bound, since
+  // progress only moves on and new transfers start later. Wakes early at
+  // worst, which only brings the next look forward.
+  Clock::time_point oldest_ = Clock::now();
 };
 
 }  // namespace quillmore::linux_clipboard

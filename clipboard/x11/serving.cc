@@ -5,7 +5,6 @@
 
 #include <algorithm>
 #include <cstdint>
-#include <iterator>
 #include <memory>
 #include <string>
 #include <utility>
@@ -22,12 +21,28 @@ void Session::Dispatch(const xcb_generic_event_t* event) {
       // requestors' windows, and a requestor may vanish at any moment: drop
       // whatever we were sending it and carry on.
       const auto* error = reinterpret_cast<const xcb_generic_error_t*>(event);
-      if (error->error_code == XCB_WINDOW) {
+      if (error->error_code == XCB_WINDOW &&
+          requestor_transfers_.count(error->resource_id) != 0) {
         TransferList& list = transfers_.list();
-        for (auto it = list.begin(); it != list.end();) {
-          it = it->requestor == error->resource_id ? list.erase(it)
-                                                   : std::next(it);
+        for (std::size_t i = 0; i < list.size();) {
+          if (list[i].requestor == error->resource_id) {
+            EraseTransfer(i);
+          } else {
+            ++i;
+          }
         }
+      }
+      break;
+    }
+    case XCB_SELECTION_NOTIFY: {
+      // The clipboard manager's answer: it has taken the text, or not.
+      const auto* notify =
+          reinterpret_cast<const xcb_selection_notify_event_t*>(event);
+      if (owned_ && notify->requestor == window() &&
+          notify->selection == atoms_.clipboard_manager &&
+          notify->property != XCB_NONE) {
+        xcb_delete_property(c(), window(), notify->property);
+        manager_has_text_ = true;
       }
       break;
     }
@@ -48,6 +63,7 @@ void Session::Dispatch(const xcb_generic_event_t* event) {
       if (notify->window != window() && notify->state == XCB_PROPERTY_DELETE) {
         Advance(notify->window, notify->atom);
       }
+      break;
     }
     default:
       break;
@@ -158,13 +174,9 @@ void Session::Send(xcb_window_t requestor, xcb_atom_t property, xcb_atom_t type,
   // Too big for one request: announce INCR with a lower bound of the size,
   // then send a chunk each time the requestor deletes the property. Watching
   // the requestor's window must start before it can see the announcement.
-  TransferList& list = transfers_.list();
-  for (auto it = list.begin(); it != list.end(); ++it) {
-    if (it->requestor == requestor && it->property == property) {
-      list.erase(it);
-      break;
-    }
-  }
+  const std::uint64_t key = TransferKey(requestor, property);
+  if (const auto old = transfer_index_.find(key); old != transfer_index_.end())
+    EraseTransfer(old->second);
   const std::uint32_t mask = XCB_EVENT_MASK_PROPERTY_CHANGE;
   xcb_change_window_attributes(c(), requestor, XCB_CW_EVENT_MASK, &mask);
   const auto size = static_cast<std::uint32_t>(
@@ -176,34 +188,49 @@ void Session::Send(xcb_window_t requestor, xcb_atom_t property, xcb_atom_t type,
   transfer.requestor = requestor;
   transfer.property = property;
   transfer.type = type;
-  list.push_back(std::move(transfer));
+  transfer_index_[key] = transfers_.list().size();
+  ++requestor_transfers_[requestor];
+  transfers_.list().push_back(std::move(transfer));
 }
 
 void Session::Advance(xcb_window_t requestor, xcb_atom_t property) {
-  TransferList& list = transfers_.list();
-  auto it = std::find_if(list.begin(), list.end(), [&](const Transfer& t) {
-    return t.requestor == requestor && t.property == property;
-  });
-  if (it == list.end()) return;
-  const std::size_t chunk = std::min(incr_limit_, it->left());
-  xcb_change_property(c(), XCB_PROP_MODE_REPLACE, requestor, property, it->type,
-                      8, chunk, it->data->data() + it->offset);
-  it->Sent(chunk);
+  const auto found = transfer_index_.find(TransferKey(requestor, property));
+  if (found == transfer_index_.end()) return;
+  const std::size_t index = found->second;
+  Transfer& transfer = transfers_.list()[index];
+  const std::size_t chunk = std::min(incr_limit_, transfer.left());
+  xcb_change_property(c(), XCB_PROP_MODE_REPLACE, requestor, property,
+                      transfer.type, 8, chunk,
+                      transfer.data->data() + transfer.offset);
+  transfer.Sent(chunk);
   // The zero-length chunk ends the transfer; the requestor need not delete
   // it, so nothing more is waited for.
-  if (chunk == 0) EndTransfer(it);
+  if (chunk == 0) EraseTransfer(index);
 }
 
 void Session::EndTransfer(TransferList::iterator transfer) {
-  const xcb_window_t requestor = transfer->requestor;
+  EraseTransfer(transfer - transfers_.list().begin());
+}
+
+// The last transfer takes the erased one's place: order does not matter,
+// and nothing else moves.
+void Session::EraseTransfer(std::size_t index) {
   TransferList& list = transfers_.list();
-  list.erase(transfer);
-  const bool still_used =
-      std::any_of(list.begin(), list.end(),
-                  [&](const Transfer& t) { return t.requestor == requestor; });
-  if (!still_used && requestor != window()) {
-    const std::uint32_t mask = XCB_EVENT_MASK_NO_EVENT;
-    xcb_change_window_attributes(c(), requestor, XCB_CW_EVENT_MASK, &mask);
+  const xcb_window_t requestor = list[index].requestor;
+  transfer_index_.erase(TransferKey(requestor, list[index].property));
+  if (index + 1 != list.size()) {
+    list[index] = std::move(list.back());
+    transfer_index_[TransferKey(list[index].requestor, list[index].property)] =
+        index;
+  }
+  list.pop_back();
+  const auto count = requestor_transfers_.find(requestor);
+  if (--count->second == 0) {
+    requestor_transfers_.erase(count);
+    if (requestor != window()) {
+      const std::uint32_t mask = XCB_EVENT_MASK_NO_EVENT;
+      xcb_change_window_attributes(c(), requestor, XCB_CW_EVENT_MASK, &mask);
+    }
   }
 }
 

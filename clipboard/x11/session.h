@@ -9,10 +9,13 @@
 //
 // Everything runs on one thread. Waiting for another client is one poll
 // loop (Session::Wait, session.cc) that serves requests for our own
-// selection while it waits (serving.cc), so we can ask and answer at the
-// same time: a clipboard manager asks us for the text while we wait for it
-// to confirm the hand-over. No wait is without a deadline, because the other
-// side is another program that may hang.
+// selection while it waits (serving.cc). No wait is without a deadline,
+// because the other side is another program that may hang.
+//
+// A run reads on its connection, takes the selection with the laid-out text
+// on that same connection, then forks: the child inherits the connection,
+// with the ownership, and serves the text (and offers it to a clipboard
+// manager) in the background; the run ends at once.
 #ifndef QUILLMORE_CLIPBOARD_X11_SESSION_H_
 #define QUILLMORE_CLIPBOARD_X11_SESSION_H_
 
@@ -20,9 +23,11 @@
 
 #include <cstdint>
 #include <cstdlib>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
+#include <unordered_map>
 #include <utility>
 
 #include "base/handle.h"
@@ -39,8 +44,6 @@ using linux_clipboard::Clock;
 using linux_clipboard::TextOffer;
 using linux_clipboard::Wake;
 
-// How long a clipboard manager may take to take the text over.
-inline constexpr std::chrono::milliseconds kManagerTimeout{5000};
 // Texts above this size (or a quarter of the server's largest request, if
 // smaller) are sent incrementally, in chunks of this size.
 inline constexpr std::size_t kIncrLimit = std::size_t{1} << 20;
@@ -59,6 +62,11 @@ using Connection =
     linux_clipboard::DisplayConnection<xcb_connection_t, xcb_disconnect,
                                        xcb_get_file_descriptor>;
 
+// Connects to display within kAnswerTimeout (connect.cc). Throws Error as
+// operation, with the server's reason when it refuses.
+xcb_connection_t* ConnectToDisplay(Operation operation, const char* display,
+                                   int* screen);
+
 // A window of ours, destroyed by its owner.
 struct WindowId {
   xcb_connection_t* c;
@@ -76,10 +84,14 @@ struct WindowTraits {
 };
 using Window = Handle<WindowTraits>;
 
+// A zero-length append to this property of our window stamps the server's
+// time on the PropertyNotify it causes. A predefined atom, so that the first
+// one goes out before the atoms are known.
+inline constexpr xcb_atom_t kTimeProperty = XCB_ATOM_WM_NAME;
+
 struct Atoms {
   xcb_atom_t clipboard, targets, timestamp, multiple, save_targets, utf8_string,
-      text_plain_utf8, text, incr, atom_pair, clipboard_manager, null, property,
-      time_property;
+      text_plain_utf8, text, incr, atom_pair, clipboard_manager, null, property;
 };
 
 // An incremental (INCR) transfer to one requestor: each time it deletes the
@@ -99,29 +111,35 @@ struct Received {
 class Session {
  public:
   // Connects to the display named by DISPLAY. operation names the caller in
-  // the error if that fails. Atoms are the server's, not the connection's:
-  // a session on the same server may pass its own to save the round trip.
-  static std::unique_ptr<Session> Open(Operation operation,
-                                       const Atoms* known_atoms = nullptr);
+  // the error if that fails.
+  static std::unique_ptr<Session> Open(Operation operation);
+  // Once the server has been forked the connection is the child's: the run
+  // must neither use it nor end it (ending it shuts the socket down).
+  ~Session() {
+    if (handed_over_) {
+      window_.Abandon();
+      connection_.Abandon();
+    }
+  }
 
   void set_operation(Operation operation) { operation_ = operation; }
 
+  // The text on the clipboard; empty only when its owner offers no text.
+  // Fails when the owner changes or refuses a text type it offered.
   std::string Read();
-  // Becomes the owner of CLIPBOARD offering offer (no text: Clear), and
-  // checks that the server agrees.
+  // Becomes the owner of CLIPBOARD offering the text, and checks that the
+  // server agrees.
   void Own(TextOffer offer);
-  // Leaves the owned text with a program that outlives this one.
+  // Forks the server that keeps the text after the run; returns at once.
   void HandOver();
 
  private:
   using TransferList = linux_clipboard::Transfers<Transfer>::List;
 
-  Session(Connection connection, Window window, const Atoms& atoms,
-          std::size_t incr_limit)
+  Session(Connection connection, Window window, const Atoms& atoms)
       : connection_(std::move(connection)),
         window_(std::move(window)),
-        atoms_(atoms),
-        incr_limit_(incr_limit) {}
+        atoms_(atoms) {}
 
   xcb_connection_t* c() const { return connection_.get(); }
   xcb_window_t window() const { return window_.get().id; }
@@ -132,26 +150,31 @@ class Session {
     Fail(status::kFail, "the connection to the X server was lost");
   }
 
-  // Reading.
-  xcb_window_t SelectionOwner(xcb_atom_t selection);
-  xcb_timestamp_t ServerTime();
-  Event ConvertSelection(xcb_atom_t selection, xcb_atom_t target,
-                         xcb_timestamp_t time, Clock::duration timeout);
-  std::optional<Received> Request(xcb_atom_t target, xcb_timestamp_t time);
+  // Reading (reading.cc).
+  xcb_window_t SelectionOwner(xcb_get_selection_owner_cookie_t cookie);
+  // Asks for a server timestamp: the PropertyNotify of a zero-length append
+  // to our window, collected by TakeServerTime.
+  void AskServerTime();
+  xcb_timestamp_t TakeServerTime();
+  void Convert(xcb_atom_t target, xcb_timestamp_t time);
+  std::optional<Received> TakeAnswer(xcb_atom_t target);
+  std::string Text(Received received);
+  std::string ReadByTargets(xcb_window_t owner);
+  [[noreturn]] void FailChangedOrRefused(xcb_window_t owner);
   std::optional<Received> ReadProperty(xcb_atom_t property);
   Received ReadIncr(xcb_atom_t property, std::size_t size_hint);
   // The property our window was sent, or fails as the read.
   XPtr<xcb_get_property_reply_t> GetOwnProperty(xcb_atom_t property);
+  // When the read must have ended, given what it has received so far.
+  Clock::time_point ReadDeadline(std::size_t received) const;
 
-  // Hand-over.
-  bool HandToManager();
-  void ForkServer();
-  void ServeUntilTaken();
+  // The forked server.
+  void Serve();
 
   // Serving.
-  template <typename Wanted, typename Stop>
-  Wake Wait(Clock::time_point deadline, Wanted&& wanted, Event* event,
-            int extra_fd, Stop&& stop);
+  using Wanted = std::function<bool(const xcb_generic_event_t*)>;
+  Wake Wait(Clock::time_point deadline, const Wanted& wanted, Event* event,
+            const std::function<bool()>& stop);
   // Waits for an event of one kind, whose struct is E, that wanted accepts.
   template <typename E, typename Wanted>
   Wake WaitForEvent(Clock::time_point deadline, std::uint8_t kind,
@@ -160,9 +183,13 @@ class Session {
       return (e->response_type & 0x7F) == kind &&
              wanted(*reinterpret_cast<const E*>(e));
     };
-    return Wait(deadline, of_kind, event, -1, [] { return false; });
+    return Wait(deadline, of_kind, event, [] { return false; });
   }
   void Dispatch(const xcb_generic_event_t* event);
+  std::uint64_t TransferKey(xcb_window_t requestor, xcb_atom_t property) {
+    return std::uint64_t{requestor} << 32 | property;
+  }
+  void EraseTransfer(std::size_t index);
   void Answer(const xcb_selection_request_event_t& request);
   bool Convert(xcb_window_t requestor, xcb_atom_t target, xcb_atom_t property);
   bool ConvertMultiple(xcb_window_t requestor, xcb_atom_t property);
@@ -175,13 +202,23 @@ class Session {
   Connection connection_;
   Window window_;
   Atoms atoms_;
-  std::size_t incr_limit_;
+  std::size_t incr_limit_ = 0;
   Operation operation_ = Operation::kGetText;
+  bool handed_over_ = false;
+
+  // The time of the read, also the time we take the selection at.
+  xcb_timestamp_t time_ = XCB_CURRENT_TIME;
+  Clock::time_point read_start_;
 
   bool owned_ = false;
+  bool manager_has_text_ = false;
   xcb_timestamp_t owned_since_ = XCB_CURRENT_TIME;
   TextOffer offer_;
+  // The INCR transfers, found by requestor and property, and how many each
+  // requestor has: every step of serving is one lookup, whatever the count.
   linux_clipboard::Transfers<Transfer> transfers_;
+  std::unordered_map<std::uint64_t, std::size_t> transfer_index_;
+  std::unordered_map<xcb_window_t, std::size_t> requestor_transfers_;
 };
 
 }  // namespace quillmore::x11_clipboard

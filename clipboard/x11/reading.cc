@@ -1,0 +1,220 @@
+// Reading the clipboard: ask its owner for the text and take the answer,
+// whole or in INCR pieces. What the session is: session.h.
+#include <xcb/xcb.h>
+
+#include <algorithm>
+#include <cstdint>
+#include <cstring>
+#include <optional>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "clipboard/linux/text_codecs.h"
+#include "clipboard/x11/session.h"
+
+namespace quillmore::x11_clipboard {
+
+using linux_clipboard::kAnswerTimeout;
+using linux_clipboard::kMaxTextSize;
+using linux_clipboard::Latin1ToUtf8;
+
+// UTF8_STRING straight away, since nearly every owner has it: the owner's
+// list of types (TARGETS) is asked for only when it refuses. A refusal is
+// not "no text" until the list says so: the owner may have changed under
+// us, and a new owner rightly refuses a request older than its ownership.
+std::string Session::Read() {
+  read_start_ = Clock::now();
+  time_ = TakeServerTime();
+  const auto owner_cookie = xcb_get_selection_owner(c(), atoms_.clipboard);
+  Convert(atoms_.utf8_string, time_);
+  const xcb_window_t owner = SelectionOwner(owner_cookie);
+  std::optional<Received> text = TakeAnswer(atoms_.utf8_string);
+  // Some owners (xclip -t) answer every request with their one type.
+  if (text &&
+      (text->type == atoms_.utf8_string ||
+       text->type == atoms_.text_plain_utf8 || text->type == XCB_ATOM_STRING)) {
+    return Text(std::move(*text));
+  }
+  if (owner == XCB_NONE) return {};  // nobody owns the clipboard
+  return ReadByTargets(owner);
+}
+
+std::string Session::ReadByTargets(xcb_window_t owner) {
+  // A time of now: the owner's ownership is older than it.
+  AskServerTime();
+  const auto owner_cookie = xcb_get_selection_owner(c(), atoms_.clipboard);
+  time_ = TakeServerTime();
+  if (SelectionOwner(owner_cookie) != owner) FailChangedOrRefused(owner);
+  Convert(atoms_.targets, time_);
+  const std::optional<Received> targets = TakeAnswer(atoms_.targets);
+  std::vector<xcb_atom_t> order;
+  if (targets && targets->format == 32) {
+    std::vector<xcb_atom_t> offered(targets->bytes.size() / 4);
+    std::memcpy(offered.data(), targets->bytes.data(), offered.size() * 4);
+    for (xcb_atom_t wanted : {atoms_.utf8_string, atoms_.text_plain_utf8,
+                              xcb_atom_t{XCB_ATOM_STRING}, atoms_.text}) {
+      if (std::find(offered.begin(), offered.end(), wanted) != offered.end()) {
+        order.push_back(wanted);
+      }
+    }
+  } else {
+    order = {XCB_ATOM_STRING};  // an owner too old to list its types
+  }
+  for (const xcb_atom_t target : order) {
+    Convert(target, time_);
+    std::optional<Received> text = TakeAnswer(target);
+    if (text) return Text(std::move(*text));
+    if (targets) FailChangedOrRefused(owner);  // it offered that type
+  }
+  if (!targets) {
+    // Refused everything: no text, unless it is no longer the owner.
+    const auto now = xcb_get_selection_owner(c(), atoms_.clipboard);
+    if (SelectionOwner(now) != owner) FailChangedOrRefused(owner);
+  }
+  return {};  // no text on the clipboard (an image only, say)
+}
+
+void Session::FailChangedOrRefused(xcb_window_t owner) {
+  const auto cookie = xcb_get_selection_owner(c(), atoms_.clipboard);
+  if (SelectionOwner(cookie) != owner) {
+    Fail(status::kFail,
+         "another program took the clipboard while it was read; "
+         "nothing was changed");
+  }
+  Fail(status::kFail, "the owning program refused the text it offers");
+}
+
+std::string Session::Text(Received received) {
+  // STRING is Latin-1 by definition; everything else comes as it is.
+  if (received.type == XCB_ATOM_STRING) return Latin1ToUtf8(received.bytes);
+  return std::move(received.bytes);
+}
+
+void Session::AskServerTime() {
+  xcb_change_property(c(), XCB_PROP_MODE_APPEND, window(), kTimeProperty,
+                      XCB_ATOM_STRING, 8, 0, nullptr);
+}
+
+xcb_timestamp_t Session::TakeServerTime() {
+  Event event;
+  const Wake wake = WaitForEvent<xcb_property_notify_event_t>(
+      Clock::now() + kAnswerTimeout, XCB_PROPERTY_NOTIFY,
+      [&](const xcb_property_notify_event_t& n) {
+        return n.window == window() && n.atom == kTimeProperty;
+      },
+      &event);
+  if (wake == Wake::kBroken) FailConnection();
+  if (wake != Wake::kEvent) {
+    Fail(status::kTimeout, "the X server did not answer within 2 s");
+  }
+  return reinterpret_cast<const xcb_property_notify_event_t*>(event.get())
+      ->time;
+}
+
+void Session::Convert(xcb_atom_t target, xcb_timestamp_t time) {
+  xcb_delete_property(c(), window(), atoms_.property);
+  xcb_convert_selection(c(), window(), atoms_.clipboard, target,
+                        atoms_.property, time);
+}
+
+Clock::time_point Session::ReadDeadline(std::size_t received) const {
+  return read_start_ + linux_clipboard::kReadTimeout +
+         linux_clipboard::kReadTimePerMiB * static_cast<int>(received >> 20);
+}
+
+// The owner's answer to Convert(target): the text, or nothing if refused.
+std::optional<Received> Session::TakeAnswer(xcb_atom_t target) {
+  Event event;
+  const Wake wake = WaitForEvent<xcb_selection_notify_event_t>(
+      std::min(Clock::now() + kAnswerTimeout, ReadDeadline(0)),
+      XCB_SELECTION_NOTIFY,
+      [&](const xcb_selection_notify_event_t& n) {
+        return n.requestor == window() && n.selection == atoms_.clipboard &&
+               n.target == target;
+      },
+      &event);
+  if (wake == Wake::kBroken) FailConnection();
+  if (wake != Wake::kEvent) {
+    Fail(status::kTimeout, "the owning program did not answer within 2 s");
+  }
+  const auto* notify =
+      reinterpret_cast<const xcb_selection_notify_event_t*>(event.get());
+  if (notify->property == XCB_NONE) return std::nullopt;  // refused
+  return ReadProperty(notify->property);
+}
+
+XPtr<xcb_get_property_reply_t> Session::GetOwnProperty(xcb_atom_t property) {
+  // Read and deleted at once: deleting is what tells an INCR sender to
+  // start, and then to send each next chunk.
+  xcb_generic_error_t* raw_error = nullptr;
+  XPtr<xcb_get_property_reply_t> reply(xcb_get_property_reply(
+      c(),
+      xcb_get_property(c(), 1, window(), property, XCB_GET_PROPERTY_TYPE_ANY, 0,
+                       UINT32_MAX / 4),
+      &raw_error));
+  XPtr<xcb_generic_error_t> error(raw_error);
+  if (!reply) {
+    if (!error) FailConnection();
+    Fail(status::kFail,
+         "the X server refused to hand over the answer (X error " +
+             std::to_string(error->error_code) + ")");
+  }
+  return reply;
+}
+
+std::optional<Received> Session::ReadProperty(xcb_atom_t property) {
+  XPtr<xcb_get_property_reply_t> reply = GetOwnProperty(property);
+  if (reply->type == XCB_NONE) return std::nullopt;  // said yes, wrote nothing
+  const auto* value =
+      static_cast<const char*>(xcb_get_property_value(reply.get()));
+  const int length = xcb_get_property_value_length(reply.get());
+  if (reply->type == atoms_.incr) {
+    std::uint32_t size_hint = 0;
+    if (reply->format == 32 && length >= 4) std::memcpy(&size_hint, value, 4);
+    reply.reset();
+    return ReadIncr(property, size_hint);
+  }
+  return Received{reply->type, reply->format, std::string(value, length)};
+}
+
+Received Session::ReadIncr(xcb_atom_t property, std::size_t size_hint) {
+  const auto too_large = [&] {
+    Fail(status::kFail, "the text on the clipboard is larger than " +
+                            std::to_string(kMaxTextSize >> 20) + " MiB");
+  };
+  if (size_hint > kMaxTextSize) too_large();
+  Received received{XCB_NONE, 8, {}};
+  // The announced size is only a lower bound; it saves most reallocations.
+  received.bytes.reserve(size_hint);
+  for (;;) {
+    const Clock::time_point deadline = ReadDeadline(received.bytes.size());
+    Event event;
+    const Wake wake = WaitForEvent<xcb_property_notify_event_t>(
+        std::min(Clock::now() + kAnswerTimeout, deadline), XCB_PROPERTY_NOTIFY,
+        [&](const xcb_property_notify_event_t& n) {
+          return n.window == window() && n.atom == property &&
+                 n.state == XCB_PROPERTY_NEW_VALUE;
+        },
+        &event);
+    if (wake == Wake::kBroken) FailConnection();
+    if (wake != Wake::kEvent) {
+      Fail(status::kTimeout,
+           Clock::now() >= deadline
+               ? "the owning program sent the text too slowly"
+               : "the owning program stopped sending the text for 2 s");
+    }
+    XPtr<xcb_get_property_reply_t> reply = GetOwnProperty(property);
+    const int length = xcb_get_property_value_length(reply.get());
+    if (length == 0) return received;  // the zero-length chunk: all sent
+    if (received.bytes.size() + length > kMaxTextSize) too_large();
+    if (received.type == XCB_NONE) {
+      received.type = reply->type;
+      received.format = reply->format;
+    }
+    received.bytes.append(
+        static_cast<const char*>(xcb_get_property_value(reply.get())), length);
+  }
+}
+
+}  // namespace quillmore::x11_clipboard
