@@ -390,7 +390,12 @@ class WaylandClipboardText final : public ClipboardText<char> {
   explicit WaylandClipboardText(std::unique_ptr<DataControl<P>> control)
       : control_(std::move(control)) {}
 
-  Text GetText() override { return control_->Read(Operation::kGetText); }
+  Text GetText() override {
+    Text text = control_->Read(Operation::kGetText);
+    // Its buffer moves out with it, to the caller, who keeps it.
+    read_ = text;
+    return text;
+  }
 
   // Setting the selection replaces the owner's, with all its formats, so
   // SetText empties the clipboard as it writes: done here, it would leave a
@@ -402,10 +407,12 @@ class WaylandClipboardText final : public ClipboardText<char> {
     if (!control_->Own(TextOffer::Of(text), Operation::kSetText)) return;
     // The selection lives as long as the connection whose source it is:
     // the server goes on with ours, and this process lets go of it.
+    // The server keeps only its own copy of the text, not the caller's
+    // texts.
     Connection& connection = control_->connection();
-    linux_clipboard::ForkClipboardServer(Operation::kSetText,
-                                         connection.Descriptors(),
-                                         [&] { control_->ServeUntilTaken(); });
+    linux_clipboard::ForkClipboardServer(
+        Operation::kSetText, connection.Descriptors(),
+        [&] { control_->ServeUntilTaken(); }, {text, read_});
     control_->LeaveToServer();
   }
 
@@ -413,6 +420,7 @@ class WaylandClipboardText final : public ClipboardText<char> {
 
  private:
   std::unique_ptr<DataControl<P>> control_;
+  TextView read_;  // the text GetText returned
 };
 
 template <>

@@ -3,10 +3,12 @@
 #include <errno.h>
 #include <fcntl.h>
 #include <signal.h>
+#include <sys/mman.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <cstdint>
 #include <cstring>
 #include <new>
 #include <string>
@@ -65,6 +67,22 @@ void Detach(std::vector<int> kept) noexcept {
     first = static_cast<unsigned>(fd) + 1;
   }
   close_range(first, ~0u, 0);
+}
+
+// Applies advice to the whole pages inside each text, and to nothing else:
+// the pages at the edges may hold other data. Small texts are not worth it.
+void AdviseInside(const std::vector<std::string_view>& texts,
+                  int advice) noexcept {
+  const auto page = static_cast<std::uintptr_t>(sysconf(_SC_PAGESIZE));
+  for (const std::string_view text : texts) {
+    if (text.size() < (std::size_t{64} << 10)) continue;
+    const auto start = reinterpret_cast<std::uintptr_t>(text.data());
+    const std::uintptr_t begin = (start + page - 1) & ~(page - 1);
+    const std::uintptr_t end = (start + text.size()) & ~(page - 1);
+    if (end > begin) {
+      madvise(reinterpret_cast<void*>(begin), end - begin, advice);
+    }
+  }
 }
 
 void WriteAll(int fd, std::string_view data) noexcept {
@@ -149,8 +167,12 @@ void StartClipboardServer(Operation operation, const ServerSteps& steps,
 }
 
 void ForkClipboardServer(Operation operation, const std::vector<int>& kept,
-                         const std::function<void()>& serve) {
+                         const std::function<void()>& serve,
+                         const std::vector<std::string_view>& left_behind) {
+  AdviseInside(left_behind, MADV_DONTFORK);
   const pid_t pid = fork();
+  // Ours as before: this process may yet free them, and fork again.
+  if (pid != 0) AdviseInside(left_behind, MADV_DOFORK);
   if (pid < 0) {
     Fail(status::kFail, operation,
          std::string("cannot start the clipboard server: ") +

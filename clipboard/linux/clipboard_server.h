@@ -7,6 +7,7 @@
 #define QUILLMORE_CLIPBOARD_LINUX_CLIPBOARD_SERVER_H_
 
 #include <functional>
+#include <string_view>
 #include <vector>
 
 #include "base/operation.h"
@@ -51,8 +52,15 @@ void StartClipboardServer(Operation operation, const ServerSteps& steps,
 // which would shut the child's socket down; it just leaves it to the
 // process's end. Throws Error if fork fails, with the connection still the
 // caller's.
+//
+// The server would otherwise hold, besides the text it serves, every large
+// text this process holds (the text as read, the laid-out one), since it
+// inherits them all and the parent soon lets go of its share. The texts in
+// left_behind are not inherited: the child must never touch them, nor may
+// any of them have been freed.
 void ForkClipboardServer(Operation operation, const std::vector<int>& kept,
-                         const std::function<void()>& serve);
+                         const std::function<void()>& serve,
+                         const std::vector<std::string_view>& left_behind = {});
 
 // The server's serving, once it owns the clipboard: wait(deadline, stop)
 // runs the backend's event loop until stop() holds (true) or it cannot go
