@@ -36,7 +36,7 @@ target_link_libraries(data_control_compositor PRIVATE PkgConfig::WAYLAND_SERVER)
 add_test(NAME data_control_compositor
          COMMAND ${quillmore_peers_dir}/data_control_compositor_test.sh
                  $<TARGET_FILE:data_control_compositor>
-                 $<TARGET_FILE:quillmore>)
+                 $<TARGET_FILE:quillmore> $<TARGET_FILE:hostile_peer>)
 set_tests_properties(data_control_compositor PROPERTIES LABELS wayland
                                                         TIMEOUT 60)
 
