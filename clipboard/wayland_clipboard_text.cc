@@ -302,14 +302,15 @@ std::string DataControl<P>::Read(Operation operation) {
       char buffer[1 << 16];
       const ssize_t n = read(read_end.get(), buffer, sizeof buffer);
       if (n > 0) {
-        text.append(buffer, static_cast<std::size_t>(n));
-        last_progress = Clock::now();
-        if (text.size() > kMaxTextSize) {
+        // Checked first: growing past the cap would double the memory.
+        if (text.size() + static_cast<std::size_t>(n) > kMaxTextSize) {
           Fail(status::kOutOfMemory, operation,
                "the clipboard holds more than " +
                    std::to_string(kMaxTextSize >> 20) +
                    " MiB of text, more than quillmore lays out");
         }
+        text.append(buffer, static_cast<std::size_t>(n));
+        last_progress = Clock::now();
         continue;
       }
       if (n == 0) {
