@@ -76,8 +76,9 @@ const wl_interface* InterfaceNamed(const char* name) {
 
 bool LoadLibwayland(std::string* why_not) {
   if (library.wl_proxy_marshal_array_flags != nullptr) return true;
-  // Never closed: the library lives as long as the process.
-  void* handle = dlopen("libwayland-client.so.0", RTLD_NOW | RTLD_LOCAL);
+  // Never closed: the library lives as long as the process. Lazy, since
+  // most of what it imports is never called here.
+  void* handle = dlopen("libwayland-client.so.0", RTLD_LAZY | RTLD_LOCAL);
   if (handle == nullptr) {
     *why_not =
         std::string("cannot load the Wayland client library: ") + dlerror();
