@@ -1,5 +1,4 @@
-/* The floor of the run benchmarks: a static program that does nothing,
-   started the same way as quillmore. What a run costs over it is what
-   quillmore itself costs; the rest is the machine's price of starting and
-   ending a process. */
+/* The floor of the round-trip benchmarks: a static program that does
+   nothing, started the same way as quillmore. What a run costs above it is
+   quillmore's own. */
 int main(void) { return 0; }

@@ -27,7 +27,7 @@ class X11ClipboardText final : public ClipboardText<char> {
   void SetText(TextView text) override {
     Session& session = SessionFor(Operation::kSetText);
     session.Own(TextOffer::Of(text));
-    session.HandOver();
+    session.HandOver(text);
   }
 
  private:

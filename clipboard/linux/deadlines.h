@@ -23,7 +23,7 @@ inline constexpr std::chrono::milliseconds kAnswerTimeout{2000};
 // trickles or floods the text fails the read instead of holding it.
 inline constexpr std::chrono::milliseconds kReadTimeout{3000};
 inline constexpr std::chrono::milliseconds kReadTimePerMiB{100};
-inline constexpr std::size_t kMaxTextSize = std::size_t{512} << 20;
+inline constexpr std::size_t kMaxTextSize = std::size_t{256} << 20;
 // How long a reader of our text may make no progress before we give up on
 // that reader (and only on it).
 inline constexpr std::chrono::milliseconds kRequestorTimeout{5000};

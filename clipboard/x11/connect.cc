@@ -166,8 +166,17 @@ xcb_connection_t* ConnectToDisplay(Operation operation, const char* display,
     if (!address.empty() && address[0] != 127) family = FamilyInternet;
   }
   if (!fd) {
-    fail(std::string("cannot connect to the X display \"") + display + "\": " +
-         (deadline_passed ? "no answer within 2 s" : std::strerror(errno)));
+    // No server there at all (no socket, or nobody listening) needs no
+    // more words; anything else is worth its name.
+    const int error = errno;
+    std::string cause =
+        std::string("cannot connect to the X display \"") + display + "\"";
+    if (deadline_passed) {
+      cause += ": no answer within 2 s";
+    } else if (error != ENOENT && error != ECONNREFUSED) {
+      cause += std::string(": ") + std::strerror(error);
+    }
+    fail(cause);
   }
   if (family == FamilyLocal) {
     char name[256] = {};

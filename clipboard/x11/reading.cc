@@ -29,7 +29,7 @@ std::string Session::Read() {
   const auto owner_cookie = xcb_get_selection_owner(c(), atoms_.clipboard);
   Convert(atoms_.utf8_string, time_);
   const xcb_window_t owner = SelectionOwner(owner_cookie);
-  std::optional<Received> text = TakeAnswer(atoms_.utf8_string);
+  std::optional<Received> text = TakeAnswer(atoms_.utf8_string, owner);
   // Some owners (xclip -t) answer every request with their one type.
   if (text &&
       (text->type == atoms_.utf8_string ||
@@ -47,7 +47,7 @@ std::string Session::ReadByTargets(xcb_window_t owner) {
   time_ = TakeServerTime();
   if (SelectionOwner(owner_cookie) != owner) FailChangedOrRefused(owner);
   Convert(atoms_.targets, time_);
-  const std::optional<Received> targets = TakeAnswer(atoms_.targets);
+  const std::optional<Received> targets = TakeAnswer(atoms_.targets, owner);
   std::vector<xcb_atom_t> order;
   if (targets && targets->format == 32) {
     std::vector<xcb_atom_t> offered(targets->bytes.size() / 4);
@@ -63,7 +63,7 @@ std::string Session::ReadByTargets(xcb_window_t owner) {
   }
   for (const xcb_atom_t target : order) {
     Convert(target, time_);
-    std::optional<Received> text = TakeAnswer(target);
+    std::optional<Received> text = TakeAnswer(target, owner);
     if (text) return Text(std::move(*text));
     if (targets) FailChangedOrRefused(owner);  // it offered that type
   }
@@ -124,7 +124,11 @@ Clock::time_point Session::ReadDeadline(std::size_t received) const {
 }
 
 // The owner's answer to Convert(target): the text, or nothing if refused.
-std::optional<Received> Session::TakeAnswer(xcb_atom_t target) {
+// An answer that came while another program took the clipboard is not the
+// clipboard's text any more: it fails the read. The owner is asked along
+// with the property, at no cost of a round trip.
+std::optional<Received> Session::TakeAnswer(xcb_atom_t target,
+                                            xcb_window_t owner) {
   Event event;
   const Wake wake = WaitForEvent<xcb_selection_notify_event_t>(
       std::min(Clock::now() + kAnswerTimeout, ReadDeadline(0)),
@@ -141,7 +145,10 @@ std::optional<Received> Session::TakeAnswer(xcb_atom_t target) {
   const auto* notify =
       reinterpret_cast<const xcb_selection_notify_event_t*>(event.get());
   if (notify->property == XCB_NONE) return std::nullopt;  // refused
-  return ReadProperty(notify->property);
+  const auto owner_cookie = xcb_get_selection_owner(c(), atoms_.clipboard);
+  std::optional<Received> received = ReadProperty(notify->property);
+  if (SelectionOwner(owner_cookie) != owner) FailChangedOrRefused(owner);
+  return received;
 }
 
 XPtr<xcb_get_property_reply_t> Session::GetOwnProperty(xcb_atom_t property) {

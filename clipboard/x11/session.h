@@ -27,6 +27,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <unordered_map>
 #include <utility>
 
@@ -131,7 +132,9 @@ class Session {
   // server agrees.
   void Own(TextOffer offer);
   // Forks the server that keeps the text after the run; returns at once.
-  void HandOver();
+  // source is the caller's copy of the offered text, alive for the call:
+  // the server, which has its own, gives its pages back.
+  void HandOver(std::string_view source);
 
  private:
   using TransferList = linux_clipboard::Transfers<Transfer>::List;
@@ -157,7 +160,7 @@ class Session {
   void AskServerTime();
   xcb_timestamp_t TakeServerTime();
   void Convert(xcb_atom_t target, xcb_timestamp_t time);
-  std::optional<Received> TakeAnswer(xcb_atom_t target);
+  std::optional<Received> TakeAnswer(xcb_atom_t target, xcb_window_t owner);
   std::string Text(Received received);
   std::string ReadByTargets(xcb_window_t owner);
   [[noreturn]] void FailChangedOrRefused(xcb_window_t owner);
@@ -169,7 +172,7 @@ class Session {
   Clock::time_point ReadDeadline(std::size_t received) const;
 
   // The forked server.
-  void Serve();
+  void Serve(std::string_view source);
 
   // Serving.
   using Wanted = std::function<bool(const xcb_generic_event_t*)>;
