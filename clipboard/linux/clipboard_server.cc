@@ -2,6 +2,7 @@
 
 #include <errno.h>
 #include <fcntl.h>
+#include <malloc.h>
 #include <signal.h>
 #include <sys/mman.h>
 #include <sys/wait.h>
@@ -180,6 +181,8 @@ void ForkClipboardServer(Operation operation, const std::vector<int>& kept,
   }
   if (pid > 0) return;  // it serves on: it is no longer ours to end
   Detach(kept);
+  // What the run freed and its allocator kept is dead weight here.
+  malloc_trim(0);
   try {
     serve();
   } catch (...) {
