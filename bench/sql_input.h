@@ -1,5 +1,7 @@
-// Inputs for the benchmarks: real SQL from the corpus, repeated to size, and
-// the adversarial texts that make every rule match as often as it can.
+// Inputs for the benchmarks: real SQL, repeated to size, and the adversarial
+// texts that make every rule match as often as they can. The real SQL is the
+// larger corpus beside the checkout when there is one, else the sample kept
+// with the tests.
 #ifndef QUILLMORE_BENCH_SQL_INPUT_H_
 #define QUILLMORE_BENCH_SQL_INPUT_H_
 
@@ -11,11 +13,14 @@
 
 namespace quillmore::bench {
 
-// The corpus's SQL, concatenated and repeated until it is `size` bytes.
+// The SQL files, concatenated and repeated until they are `size` bytes.
 inline std::string RealisticSql(std::size_t size) {
   std::string corpus;
+  const std::filesystem::path root =
+      std::filesystem::exists(QUILLMORE_CORPUS_DIR) ? QUILLMORE_CORPUS_DIR
+                                                    : QUILLMORE_SQL_SAMPLE_DIR;
   for (const auto& entry :
-       std::filesystem::recursive_directory_iterator(QUILLMORE_CORPUS_DIR)) {
+       std::filesystem::recursive_directory_iterator(root)) {
     if (entry.path().extension() != ".sql") continue;
     std::ifstream in(entry.path(), std::ios::binary);
     std::ostringstream text;

@@ -20,6 +20,9 @@
 // for UTF-16). Units are compared by value only; a unit outside a match is
 // copied through unchanged whatever it is (NUL, invalid UTF-8, unpaired
 // surrogates).
+//
+// Covered by tests/layout/pattern_engine_test.cc (refusals, the case table,
+// std::regex as oracle, inputs far larger than a clipboard) and the fuzzer.
 #ifndef QUILLMORE_LAYOUT_PATTERN_ENGINE_H_
 #define QUILLMORE_LAYOUT_PATTERN_ENGINE_H_
 

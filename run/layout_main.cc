@@ -1,11 +1,17 @@
-// quillmore-layout: the layout as a filter. Reads all of standard input as
-// bytes, writes the laid-out bytes to standard output, nothing added or
-// removed. For editors (":%!quillmore-layout" in vim) and pipelines.
+// quillmore-layout: the layout as a filter. Reads standard input as bytes
+// and writes the laid-out bytes to standard output as it goes, nothing added
+// or removed, in constant memory whatever the input's size. For editors
+// (":%!quillmore-layout" in vim) and pipelines, including ones that never end
+// (`tail -f queries.log | quillmore-layout`).
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
+#include <memory>
+#include <new>
 #include <string>
 #include <string_view>
 
-#include "layout/layout_sql.h"
+#include "layout/fused_layout.h"
 #include "run/stdio.h"
 #include "run/version.h"
 
@@ -17,9 +23,52 @@ constexpr char kUsage[] =
     "a line break after every comma, and before WHERE, ORDER, AND, FROM and "
     "OR.\nLine breaks are CR LF. Every other byte passes through unchanged.\n";
 
+// Each read takes at most this much; the output of one piece needs at most
+// ten times as much room (every byte a comma).
+constexpr std::size_t kPiece = std::size_t{1} << 17;
+
 int Fail(const std::string& message) {
   std::fprintf(stderr, "quillmore-layout: %s\n", message.c_str());
   return 1;
+}
+
+// Prints the help or the version; an output that cannot take it is a
+// failure like any other.
+int Print(const std::string& text) {
+  if (std::fputs(text.c_str(), stdout) < 0 || std::fflush(stdout) != 0) {
+    return Fail(std::string("cannot write standard output: ") +
+                std::strerror(errno));
+  }
+  return 0;
+}
+
+int Filter() {
+  quillmore::UseBinaryStdio();
+  using Layout = quillmore::FusedLayout<char>;
+  const std::unique_ptr<char[]> in(new char[kPiece]);
+  const std::unique_ptr<char[]> out(new char[Layout::OutputRoom(kPiece)]);
+  Layout layout;
+  std::string error;
+  for (;;) {
+    std::size_t got = 0;
+    const quillmore::StreamResult read =
+        quillmore::ReadInput(in.get(), kPiece, &got, &error);
+    if (read == quillmore::StreamResult::kFailed) return Fail(error);
+    // Whatever a read brings is laid out and written before the next read
+    // waits, except the few bytes that the next ones decide.
+    const std::size_t size = read == quillmore::StreamResult::kEnd
+                                 ? layout.Finish(out.get())
+                                 : layout.Feed({in.get(), got}, out.get());
+    switch (quillmore::WriteOutput({out.get(), size}, &error)) {
+      case quillmore::StreamResult::kOk:
+        break;
+      case quillmore::StreamResult::kClosed:
+        return 1;  // The reader has gone: stop, as other filters do.
+      default:
+        return Fail(error);
+    }
+    if (read == quillmore::StreamResult::kEnd) return 0;
+  }
 }
 
 }  // namespace
@@ -27,29 +76,21 @@ int Fail(const std::string& message) {
 int main(int argc, char** argv) {
   if (argc > 1) {
     const std::string_view arg = argv[1];
-    if (argc == 2 && arg == "--help") {
-      std::fputs(kUsage, stdout);
-      return 0;
+    const bool help = arg == "--help";
+    const bool version = arg == "--version";
+    if (argc == 2 && help) return Print(kUsage);
+    if (argc == 2 && version) {
+      return Print(std::string("quillmore ") + quillmore::kVersionText + "\n");
     }
-    if (argc == 2 && arg == "--version") {
-      std::printf("quillmore %s\n", quillmore::kVersionText);
-      return 0;
-    }
+    // After --help or --version, the argument in the way is the next one.
+    const char* unexpected = help || version ? argv[2] : argv[1];
     std::fprintf(stderr, "quillmore-layout: unexpected argument '%s'\n%s",
-                 argv[1], kUsage);
+                 unexpected, kUsage);
     return 2;
   }
-  std::string input;
-  std::string error;
-  if (!quillmore::ReadAllInput(&input, &error)) return Fail(error);
-  std::string output;
   try {
-    quillmore::PatternEngine<char> engine;
-    output = quillmore::LayoutSql<char>(engine, input);
-  } catch (const quillmore::Error& failure) {
-    return Fail(failure.cause());
+    return Filter();
+  } catch (const std::bad_alloc&) {
+    return Fail("not enough memory");
   }
-  input = {};  // Not needed any more; give the memory back before writing.
-  if (!quillmore::WriteAllOutput(output, &error)) return Fail(error);
-  return 0;
 }

@@ -1,19 +1,35 @@
-// Whole-stream binary standard input and output for the filter. Each
+// Binary standard input and output for the filter, a piece at a time. Each
 // platform has its own implementation file; nothing here is converted.
 #ifndef QUILLMORE_RUN_STDIO_H_
 #define QUILLMORE_RUN_STDIO_H_
 
+#include <cstddef>
 #include <string>
 #include <string_view>
 
 namespace quillmore {
 
-// Reads standard input to its end, byte for byte. On failure returns false
-// and says why in *error.
-bool ReadAllInput(std::string* data, std::string* error);
-// Writes all of data to standard output. On failure returns false and says
-// why in *error.
-bool WriteAllOutput(std::string_view data, std::string* error);
+enum class StreamResult {
+  kOk,
+  // Reading: the input has ended.
+  kEnd,
+  // Writing: the reader has gone (EPIPE). Not worth a message: a filter
+  // whose reader has stopped reading just stops too.
+  kClosed,
+  // A failure, said in *error.
+  kFailed,
+};
+
+// Puts the standard streams into binary mode where the platform has a text
+// mode. Call before the first read or write.
+void UseBinaryStdio();
+// Reads what standard input has, at most capacity bytes, waiting only until
+// there is something: a pipe's partial line is returned as it comes. kOk
+// with *got > 0, kEnd, or kFailed.
+StreamResult ReadInput(char* buffer, std::size_t capacity, std::size_t* got,
+                       std::string* error);
+// Writes all of data to standard output.
+StreamResult WriteOutput(std::string_view data, std::string* error);
 
 }  // namespace quillmore
 

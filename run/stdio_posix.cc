@@ -1,5 +1,4 @@
 #include <errno.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cstring>
@@ -8,46 +7,36 @@
 
 namespace quillmore {
 
-bool ReadAllInput(std::string* data, std::string* error) {
-  data->clear();
-  // A regular file tells its size, so the text is read into one allocation
-  // of the right size instead of a growing one (which would briefly need the
-  // old and the new buffer at once).
-  struct stat info;
-  std::size_t capacity = 1 << 16;
-  if (fstat(0, &info) == 0 && S_ISREG(info.st_mode) && info.st_size > 0) {
-    capacity = static_cast<std::size_t>(info.st_size) + 1;
-  }
-  std::size_t size = 0;
-  data->resize(capacity);
+void UseBinaryStdio() {}
+
+StreamResult ReadInput(char* buffer, std::size_t capacity, std::size_t* got,
+                       std::string* error) {
   for (;;) {
-    if (size == data->size()) data->resize(data->size() * 2);
-    const ssize_t got = read(0, data->data() + size, data->size() - size);
-    if (got == 0) break;
-    if (got < 0) {
-      if (errno == EINTR) continue;
-      *error =
-          std::string("cannot read standard input: ") + std::strerror(errno);
-      return false;
+    const ssize_t n = read(0, buffer, capacity);
+    if (n > 0) {
+      *got = static_cast<std::size_t>(n);
+      return StreamResult::kOk;
     }
-    size += static_cast<std::size_t>(got);
+    if (n == 0) return StreamResult::kEnd;
+    if (errno == EINTR) continue;
+    *error = std::string("cannot read standard input: ") + std::strerror(errno);
+    return StreamResult::kFailed;
   }
-  data->resize(size);
-  return true;
 }
 
-bool WriteAllOutput(std::string_view data, std::string* error) {
+StreamResult WriteOutput(std::string_view data, std::string* error) {
   while (!data.empty()) {
     const ssize_t put = write(1, data.data(), data.size());
     if (put < 0) {
       if (errno == EINTR) continue;
+      if (errno == EPIPE) return StreamResult::kClosed;
       *error =
           std::string("cannot write standard output: ") + std::strerror(errno);
-      return false;
+      return StreamResult::kFailed;
     }
     data.remove_prefix(static_cast<std::size_t>(put));
   }
-  return true;
+  return StreamResult::kOk;
 }
 
 }  // namespace quillmore

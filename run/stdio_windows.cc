@@ -1,38 +1,75 @@
-#include <fcntl.h>
-#include <io.h>
+#include <windows.h>
 
-#include <cstdio>
+#include <string>
 
 #include "run/stdio.h"
 
 namespace quillmore {
+namespace {
 
-// The C runtime opens the standard streams in text mode, which would turn
-// CR LF into LF and stop at Ctrl-Z; the filter must see and give bytes.
-bool ReadAllInput(std::string* data, std::string* error) {
-  _setmode(_fileno(stdin), _O_BINARY);
-  data->clear();
-  char chunk[1 << 16];
-  for (;;) {
-    const std::size_t got = std::fread(chunk, 1, sizeof chunk, stdin);
-    data->append(chunk, got);
-    if (got < sizeof chunk) break;
+// Straight to the Win32 handles: no C runtime in between, so there is no
+// text mode to turn CR LF into LF or stop at Ctrl-Z, and the reason for a
+// failure is Windows' own (the C runtime folds a closed pipe into EINVAL).
+std::string Describe(const char* what, DWORD code) {
+  char text[256] = {};
+  const DWORD length =
+      FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
+                     nullptr, code, 0, text, sizeof text, nullptr);
+  std::string reason(text, length);
+  while (!reason.empty() && (reason.back() == '\n' || reason.back() == '\r' ||
+                             reason.back() == ' ' || reason.back() == '.')) {
+    reason.pop_back();
   }
-  if (std::ferror(stdin)) {
-    *error = "cannot read standard input";
-    return false;
-  }
-  return true;
+  if (reason.empty()) reason = "error " + std::to_string(code);
+  return std::string(what) + ": " + reason;
 }
 
-bool WriteAllOutput(std::string_view data, std::string* error) {
-  _setmode(_fileno(stdout), _O_BINARY);
-  if (std::fwrite(data.data(), 1, data.size(), stdout) != data.size() ||
-      std::fflush(stdout) != 0) {
-    *error = "cannot write standard output";
-    return false;
+}  // namespace
+
+void UseBinaryStdio() {}
+
+StreamResult ReadInput(char* buffer, std::size_t capacity, std::size_t* got,
+                       std::string* error) {
+  // ReadFile on a pipe returns what the pipe holds as soon as it holds
+  // anything, like read(2).
+  const DWORD size =
+      capacity < 0x40000000 ? static_cast<DWORD>(capacity) : DWORD{0x40000000};
+  DWORD read = 0;
+  if (ReadFile(GetStdHandle(STD_INPUT_HANDLE), buffer, size, &read, nullptr)) {
+    if (read == 0) return StreamResult::kEnd;
+    *got = read;
+    return StreamResult::kOk;
   }
-  return true;
+  const DWORD code = GetLastError();
+  // A pipe whose writer has gone reads as its end.
+  if (code == ERROR_BROKEN_PIPE || code == ERROR_HANDLE_EOF) {
+    return StreamResult::kEnd;
+  }
+  *error = Describe("cannot read standard input", code);
+  return StreamResult::kFailed;
+}
+
+StreamResult WriteOutput(std::string_view data, std::string* error) {
+  const HANDLE out = GetStdHandle(STD_OUTPUT_HANDLE);
+  while (!data.empty()) {
+    const DWORD size = data.size() < 0x40000000
+                           ? static_cast<DWORD>(data.size())
+                           : DWORD{0x40000000};
+    DWORD put = 0;
+    if (!WriteFile(out, data.data(), size, &put, nullptr)) {
+      const DWORD code = GetLastError();
+      // The reader has gone: Windows says ERROR_NO_DATA ("the pipe is being
+      // closed"), Wine ERROR_PIPE_NOT_CONNECTED.
+      if (code == ERROR_NO_DATA || code == ERROR_BROKEN_PIPE ||
+          code == ERROR_PIPE_NOT_CONNECTED) {
+        return StreamResult::kClosed;
+      }
+      *error = Describe("cannot write standard output", code);
+      return StreamResult::kFailed;
+    }
+    data.remove_prefix(put);
+  }
+  return StreamResult::kOk;
 }
 
 }  // namespace quillmore

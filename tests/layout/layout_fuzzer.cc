@@ -1,5 +1,7 @@
 // libFuzzer target. The first byte chooses what to check:
-// - odd: the rest is a text, laid out; every layout property must hold;
+// - odd: the rest is a text, laid out; every layout property must hold,
+//   the fused layout (in pieces of several sizes) giving the rule chain's
+//   output among them;
 // - even: the rest spells a pattern (one token per byte, up to a 0xFF byte)
 //   and a text; the engine's replacement must equal the oracle's, in the
 //   code unit, case mode, global mode and template the first byte selects.
@@ -68,7 +70,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data,
   const std::uint8_t mode = data[0];
   const std::string rest(reinterpret_cast<const char*>(data + 1), size - 1);
   if (mode & 1) {
-    const std::string violation = quillmore::LayoutPropertyViolation(rest);
+    const std::string violation =
+        quillmore::LayoutPropertyViolation(rest, static_cast<unsigned>(size));
     if (!violation.empty()) quillmore::Fail(violation);
     return 0;
   }

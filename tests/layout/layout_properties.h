@@ -1,10 +1,15 @@
-// Properties every layout must have, whatever the text: shared by the tests
-// (over real SQL) and the fuzzer (over arbitrary bytes).
+// What every layout must satisfy, whatever the text: shared by the tests
+// (over the SQL sample and generated text) and the fuzzer (over arbitrary
+// bytes). The rule chain is the reference; the fused layout must give the
+// same output however the text is cut into pieces.
 #ifndef QUILLMORE_TESTS_LAYOUT_LAYOUT_PROPERTIES_H_
 #define QUILLMORE_TESTS_LAYOUT_LAYOUT_PROPERTIES_H_
 
+#include <random>
 #include <string>
+#include <vector>
 
+#include "layout/fused_layout.h"
 #include "layout/layout_sql.h"
 
 namespace quillmore {
@@ -13,6 +18,27 @@ template <typename Unit>
 std::basic_string<Unit> LayoutOf(std::basic_string_view<Unit> text) {
   PatternEngine<Unit> engine;
   return LayoutSql<Unit>(engine, text);
+}
+
+// The fused layout fed the text in pieces of the given sizes (the last one
+// repeated until the text ends), scanning with vectors of the given width.
+template <typename Unit>
+std::basic_string<Unit> FusedInPieces(
+    std::basic_string_view<Unit> text, const std::vector<std::size_t>& sizes,
+    int vector_bytes = FusedLayout<Unit>::BestVectorBytes()) {
+  FusedLayout<Unit> layout(vector_bytes);
+  std::basic_string<Unit> out;
+  std::size_t at = 0;
+  for (std::size_t k = 0; at < text.size(); ++k) {
+    const std::size_t size =
+        std::min(sizes[std::min(k, sizes.size() - 1)], text.size() - at);
+    std::basic_string<Unit> room(FusedLayout<Unit>::OutputRoom(size), Unit{});
+    out.append(room.data(), layout.Feed(text.substr(at, size), room.data()));
+    at += size;
+  }
+  std::basic_string<Unit> room(FusedLayout<Unit>::OutputRoom(0), Unit{});
+  out.append(room.data(), layout.Finish(room.data()));
+  return out;
 }
 
 // Puts a space after every comma that has none: what the first rule makes
@@ -28,8 +54,31 @@ inline std::string WithSpaceAfterEveryComma(const std::string& flat) {
   return out;
 }
 
+// The ways the fused layout is fed a text: a short text is cut at every
+// boundary (once at each, and into single units); a long one into pieces of
+// 1, 2, 3, 7 and a random larger size.
+inline std::vector<std::vector<std::size_t>> PieceSizes(std::size_t length,
+                                                        std::uint32_t seed) {
+  std::vector<std::vector<std::size_t>> plans = {{length + 1}, {1}};
+  if (length <= 64) {
+    for (std::size_t k = 1; k < length; ++k) plans.push_back({k, length});
+  } else {
+    std::mt19937 rng(seed);
+    const std::size_t kSizes[] = {1, 2, 3, 7};
+    std::vector<std::size_t> mixed;
+    for (std::size_t total = 0; total < length;) {
+      const std::size_t pick = rng() % 5;
+      mixed.push_back(pick < 4 ? kSizes[pick] : 8 + rng() % 5000);
+      total += mixed.back();
+    }
+    plans.push_back(mixed);
+  }
+  return plans;
+}
+
 // Empty when every property holds for text; otherwise which one failed.
-inline std::string LayoutPropertyViolation(const std::string& text) {
+inline std::string LayoutPropertyViolation(const std::string& text,
+                                           std::uint32_t seed = 1) {
   PatternEngine<char> engine;
   std::string flat;
   ApplyLayoutRule<char>(engine, kLayoutRules[0], text, &flat);
@@ -45,12 +94,37 @@ inline std::string LayoutPropertyViolation(const std::string& text) {
   if (LayoutOf<char>(once) != LayoutOf<char>(WithSpaceAfterEveryComma(flat))) {
     return "a second run changed more than the commas without a space";
   }
+  // Each rule's settings are complete on their own: a fresh engine for each
+  // rule gives what the one shared engine gives.
+  std::string chained = text;
+  for (const LayoutRule& rule : kLayoutRules) {
+    PatternEngine<char> fresh;
+    std::string next;
+    ApplyLayoutRule<char>(fresh, rule, chained, &next);
+    chained.swap(next);
+  }
+  if (chained != once) return "a rule relies on a setting of the rule before";
   // Bytes widened one to one into UTF-16 units lay out unit for unit the
   // same: the two code-unit widths share one behaviour.
   const std::u16string wide(text.begin(), text.end());
-  const std::u16string wide_once = LayoutOf<char16_t>(wide);
-  if (wide_once != std::u16string(once.begin(), once.end())) {
+  const std::u16string wide_once(once.begin(), once.end());
+  if (LayoutOf<char16_t>(wide) != wide_once) {
     return "the UTF-16 layout differs from the UTF-8 one";
+  }
+  // Every vector width this processor has: the baseline's, and AVX2's.
+  for (const int width : {16, FusedLayout<char>::BestVectorBytes()}) {
+    for (const auto& sizes : PieceSizes(text.size(), seed)) {
+      if (FusedInPieces<char>(text, sizes, width) != once) {
+        return "the fused layout (" + std::to_string(width) +
+               "-byte vectors) differs from the rule chain, in pieces of " +
+               std::to_string(sizes[0]) + ", ...";
+      }
+    }
+    if (FusedInPieces<char16_t>(wide, {1}, width) != wide_once ||
+        FusedInPieces<char16_t>(wide, {wide.size() + 1}, width) != wide_once) {
+      return "the UTF-16 fused layout (" + std::to_string(width) +
+             "-byte vectors) differs from the rule chain";
+    }
   }
   return {};
 }

@@ -1,0 +1,215 @@
+// The fast parts of the fused layout (fused_layout.h): the vector scan that
+// finds the units needing a decision, and the keyword check that decides a
+// pending space from one 8-byte word. Baseline instructions only (SSE2 on
+// x86, through unit_vector.h), so the filter runs on any x86-64.
+// Covered with the fused layout: the case table and the rule chain as
+// reference in tests/layout/layout_sql_test.cc, and the fuzzer.
+#ifndef QUILLMORE_LAYOUT_FUSED_SCAN_H_
+#define QUILLMORE_LAYOUT_FUSED_SCAN_H_
+
+#include <algorithm>
+#include <cstddef>
+#include <cstdint>
+#include <cstring>
+#include <type_traits>
+
+#include "layout/unit_vector.h"
+
+#if defined(__x86_64__) || defined(__i386__)
+#include <immintrin.h>
+#endif
+
+namespace quillmore {
+namespace fused_internal {
+
+// What a pending space becomes: itself, or the break of rule 3, 4 or 5.
+// kUndecided: the letters so far could still begin a keyword that another
+// rule breaks differently.
+enum Decision { kPlain, kClause, kJoin, kOr, kUndecided };
+
+// Up to 16 ASCII units, widened to Unit at compile time, so a constant
+// piece of output is written with one fixed-size copy.
+template <typename Unit>
+struct Constant {
+  Unit units[16];
+  std::size_t length;
+};
+
+template <typename Unit, std::size_t N>
+constexpr Constant<Unit> Widen(const char (&text)[N]) {
+  Constant<Unit> out{};
+  for (std::size_t k = 0; k + 1 < N; ++k) out.units[k] = text[k];
+  out.length = N - 1;
+  return out;
+}
+
+template <typename Unit>
+inline Unit* Write(const Constant<Unit>& constant, Unit* out) {
+  std::memcpy(out, constant.units, sizeof constant.units);
+  return out + constant.length;
+}
+
+template <typename Unit>
+struct Breaks {
+  static constexpr Constant<Unit> kByDecision[4] = {
+      Widen<Unit>(" "), Widen<Unit>("\r\n"), Widen<Unit>("\r\n  "),
+      Widen<Unit>("\r\n   ")};
+  static constexpr Constant<Unit> kComma = Widen<Unit>(",\r\n      ");
+  static constexpr Constant<Unit> kSpaceComma = Widen<Unit>(" ,\r\n      ");
+};
+
+// The word holding text's bytes, the first in the lowest byte.
+template <std::size_t N>
+constexpr std::uint64_t Word(const char (&text)[N]) {
+  std::uint64_t word = 0;
+  for (std::size_t k = 0; k + 1 < N; ++k) {
+    word |= std::uint64_t{static_cast<unsigned char>(text[k])} << (8 * k);
+  }
+  return word;
+}
+
+// The word as if its bytes had been loaded little-endian.
+inline std::uint64_t FromMemoryOrder(std::uint64_t word) {
+#if defined(__BYTE_ORDER__) && __BYTE_ORDER__ == __ORDER_BIG_ENDIAN__
+  return __builtin_bswap64(word);
+#else
+  return word;
+#endif
+}
+
+// How many units DecideFromWord reads.
+template <typename Unit>
+inline constexpr std::size_t kWordUnits = sizeof(Unit) == 1 ? 8 : 5;
+
+// Decides a pending space from the five units after it (it reads
+// kWordUnits, all present): one
+// word of folded letters compared with each keyword. Folding sets bit 5 of
+// every byte, which turns only A to Z into a to z among the bytes that can
+// equal a keyword's letter; a unit beyond ASCII becomes a byte no keyword
+// has.
+template <typename Unit>
+inline Decision DecideFromWord(const std::make_unsigned_t<Unit>* p) {
+  std::uint64_t word = 0;
+  if constexpr (sizeof(Unit) == 1) {
+    std::memcpy(&word, p, 8);
+    word = FromMemoryOrder(word);
+  } else {
+    for (std::size_t k = 0; k < 5; ++k) {
+      word |= std::uint64_t{p[k] < 0x80 ? p[k] : 0x80u} << (8 * k);
+    }
+  }
+  word |= Word("\x20\x20\x20\x20\x20");
+  const std::uint64_t five = word & Word("\xff\xff\xff\xff\xff");
+  const std::uint64_t four = word & Word("\xff\xff\xff\xff");
+  const std::uint64_t three = word & Word("\xff\xff\xff");
+  const std::uint64_t two = word & Word("\xff\xff");
+  const bool clause = five == Word("where") || five == Word("order");
+  const bool join = three == Word("and") || four == Word("from");
+  const bool disjunction = two == Word("or");
+  // In rule order: ORDER is taken by rule 3 before rule 5 could take OR.
+  int decision = disjunction ? kOr : kPlain;
+  decision = join ? kJoin : decision;
+  decision = clause ? kClause : decision;
+  return static_cast<Decision>(decision);
+}
+
+// How much a window holds and needs, in units: 64 bytes, so its masks have
+// one bit per byte; and after them the two units the scan reads and what
+// the copies from it read (a window's worth from any of its units).
+template <typename Unit>
+struct Window {
+  static constexpr std::size_t kUnits = 64 / sizeof(Unit);
+  static constexpr std::size_t kReads = 2 * kUnits;
+};
+
+struct WindowMasks {
+  std::uint64_t special;
+  std::uint64_t blank;
+};
+
+// The space the layout has not written yet: none, a run of CR, LF and
+// spaces, or the seventh space after a comma.
+enum class Pending : std::uint8_t { kNone, kRun, kComma };
+
+template <typename V>
+inline bool IsBlank(V c) {
+  return c == ' ' || c == '\r' || c == '\n';
+}
+
+// The first unit at or after s[i] that is not blank, or n.
+template <typename Unit>
+std::size_t SkipBlanks(const std::make_unsigned_t<Unit>* s, std::size_t i,
+                       std::size_t n) {
+  using V = std::make_unsigned_t<Unit>;
+  constexpr std::size_t kLanes = 16 / sizeof(Unit);
+  // Most runs are a line break and some indentation: look at those one by
+  // one, and at longer runs a vector at a time.
+  for (const std::size_t short_run = std::min(n, i + kLanes); i < short_run;
+       ++i) {
+    if (!IsBlank(s[i])) return i;
+  }
+  using Vector = typename VectorOf<sizeof(Unit)>::type;
+  const Vector space = SplatLanes<Vector>(V{' '});
+  const Vector cr = SplatLanes<Vector>(V{'\r'});
+  const Vector lf = SplatLanes<Vector>(V{'\n'});
+  for (; i + kLanes <= n; i += kLanes) {
+    const Vector v = LoadLanes<Vector>(s + i);
+    const auto blank = (v == space) | (v == cr) | (v == lf);
+    const unsigned other =
+        ~ByteMask(reinterpret_cast<ByteVector>(blank)) & 0xFFFFu;
+    if (other != 0) {
+      return i + static_cast<std::size_t>(__builtin_ctz(other)) / sizeof(Unit);
+    }
+  }
+  while (i < n && IsBlank(s[i])) ++i;
+  return i;
+}
+
+// Copies count units (fewer than a window's) with four vector stores
+// whatever the count, so no branch depends on the gap between two
+// decisions. The input has a window's worth of units after from, and the
+// output the slack.
+template <typename Unit>
+inline Unit* CopyGap(const std::make_unsigned_t<Unit>* from, std::size_t count,
+                     Unit* out) {
+  for (std::size_t k = 0; k < Window<Unit>::kUnits; k += 16 / sizeof(Unit)) {
+    std::memcpy(out + k, from + k, 16);
+  }
+  return out + count;
+}
+
+namespace baseline {
+#define QUILLMORE_FUSED_WIDTH 16
+#include "layout/fused_windows.inc"
+#undef QUILLMORE_FUSED_WIDTH
+}  // namespace baseline
+
+#if defined(__x86_64__) || defined(__i386__)
+// The vectors' width is chosen at run time: 32 bytes where the processor has
+// AVX2, else the 16 bytes of the x86 baseline, so the program runs on any
+// x86 and is quicker where it can be. Only the code between the pragmas is
+// compiled for AVX2.
+#define QUILLMORE_FUSED_AVX2 1
+#if defined(__clang__)
+#pragma clang attribute push(__attribute__((target("avx2"))), \
+                             apply_to = function)
+#else
+#pragma GCC push_options
+#pragma GCC target("avx2")
+#endif
+namespace avx2 {
+#define QUILLMORE_FUSED_WIDTH 32
+#include "layout/fused_windows.inc"
+#undef QUILLMORE_FUSED_WIDTH
+}  // namespace avx2
+#if defined(__clang__)
+#pragma clang attribute pop
+#else
+#pragma GCC pop_options
+#endif
+#endif
+
+}  // namespace fused_internal
+}  // namespace quillmore
+
+#endif  // QUILLMORE_LAYOUT_FUSED_SCAN_H_
