@@ -1,7 +1,6 @@
 # The tests' own Wayland compositor and hostile clipboard peers, for the
 # cases no standard program can make (each says why in its first comment),
-# with a check of each against the standard tools. Included from tests/ so
-# that the scenario tables in this folder stay apart from them.
+# with a check of each against the standard tools.
 set(quillmore_peers_dir ${CMAKE_CURRENT_LIST_DIR})
 # The generated glue (interface tables) is C.
 enable_language(C)
