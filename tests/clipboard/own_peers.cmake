@@ -49,3 +49,7 @@ add_test(NAME hostile_peer
                  $<TARGET_FILE:hostile_peer>
                  $<TARGET_FILE:data_control_compositor>)
 set_tests_properties(hostile_peer PROPERTIES TIMEOUT 90)
+# The Wayland table's hostile owners.
+target_compile_definitions(wayland_desktop_test
+                           PRIVATE HOSTILE_PEER="$<TARGET_FILE:hostile_peer>")
+add_dependencies(wayland_desktop_test hostile_peer)
