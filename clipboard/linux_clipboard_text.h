@@ -15,6 +15,10 @@ namespace quillmore {
 // Chooses on the first operation, so that, as with every other failure, one
 // that leaves no clipboard to use is reported by the operation that needed
 // it, with nothing on the clipboard changed.
+//
+// The caller keeps the text GetText returned, unchanged, until SetText has
+// returned (as the run does): the server SetText forks does not inherit it,
+// which keeps the server's memory to about the text it serves.
 std::unique_ptr<ClipboardText<char>> MakeLinuxClipboardText();
 
 }  // namespace quillmore

@@ -25,17 +25,33 @@ foreach(protocol ext-data-control-v1 wlr-data-control-unstable-v1)
   list(APPEND quillmore_protocol_sources ${header} ${code})
 endforeach()
 
-# The generated glue as a library of its own, which the tests' Wayland
-# peer links too.
+# The generated glue as a library of its own, for the tests' Wayland peers,
+# which link libwayland-client as usual.
 add_library(quillmore_wayland_protocols STATIC ${quillmore_protocol_sources})
 target_include_directories(quillmore_wayland_protocols
                            PUBLIC ${quillmore_protocol_dir})
 target_link_libraries(quillmore_wayland_protocols
                       PUBLIC PkgConfig::WAYLAND_CLIENT)
 
-add_library(quillmore_clipboard_wayland STATIC wayland_clipboard_text.cc
-                                                wayland/connection.cc)
+# quillmore itself opens libwayland-client only where a Wayland session is
+# named (wayland/libwayland.cc): it is not linked, and the interface tables
+# of the core protocol, which the glue points at, are generated here too.
+pkg_get_variable(WAYLAND_PROTOCOL_DIR wayland-scanner pkgdatadir)
+set(quillmore_core_glue ${quillmore_protocol_dir}/wayland-protocol.c)
+add_custom_command(
+  OUTPUT ${quillmore_core_glue}
+  COMMAND ${WAYLAND_SCANNER} private-code ${WAYLAND_PROTOCOL_DIR}/wayland.xml
+          ${quillmore_core_glue}
+  DEPENDS ${WAYLAND_PROTOCOL_DIR}/wayland.xml
+  COMMENT "Generating the interface tables of the core protocol")
+
+add_library(quillmore_clipboard_wayland STATIC
+            wayland_clipboard_text.cc wayland/connection.cc
+            wayland/libwayland.cc ${quillmore_protocol_sources}
+            ${quillmore_core_glue})
+target_include_directories(quillmore_clipboard_wayland
+                           PRIVATE ${quillmore_protocol_dir}
+                                   ${WAYLAND_CLIENT_INCLUDE_DIRS})
 target_link_libraries(quillmore_clipboard_wayland
-                      PUBLIC quillmore_clipboard_api
-                      PRIVATE quillmore_clipboard_linux_core
-                              quillmore_wayland_protocols)
+                      PUBLIC quillmore_clipboard_api ${CMAKE_DL_LIBS}
+                      PRIVATE quillmore_clipboard_linux_core)

@@ -3,8 +3,9 @@
 // client, which writes the data into it. So reading means handing the owner a
 // pipe and reading it to its end, and writing means owning a data source and
 // filling every pipe we are handed for as long as the text should stay
-// pasteable, which is longer than this program lives: a forked server does
-// that (linux/clipboard_server.h).
+// pasteable, which is longer than this program lives: a server forked once
+// the selection is ours goes on with the same connection, and so with the
+// same source (linux/clipboard_server.h).
 //
 // Ordinary clients may only touch the selection while they have keyboard
 // focus, which a program started from a hotkey never has. The data-control
@@ -41,6 +42,7 @@ using linux_clipboard::Clock;
 using linux_clipboard::Fail;
 using linux_clipboard::FileDescriptor;
 using linux_clipboard::kAnswerTimeout;
+using linux_clipboard::kMaxTextSize;
 using linux_clipboard::TextOffer;
 using linux_clipboard::Wake;
 using wayland_clipboard::Connection;
@@ -78,19 +80,22 @@ class DataControl {
   Connection& connection() { return *connection_; }
 
   std::string Read(Operation operation);
-  // Sets the selection to offer, or unsets it (no text).
-  void Own(TextOffer offer, Operation operation);
+  // Sets the selection to offer. False if another program took the
+  // clipboard straight after: the text was ours, and there is nothing left
+  // to serve.
+  bool Own(TextOffer offer, Operation operation);
   void ServeUntilTaken();
 
-  void AbandonAfterFork() noexcept {
-    // The proxies belong to the parent's connection; destroying them would
-    // send requests on its socket.
+  // In this process, once the forked server has the connection: forgets
+  // every object without a request, since destroying one would act on the
+  // server's.
+  void LeaveToServer() noexcept {
     device_.Abandon();
     manager_.Abandon();
     seat_.Abandon();
     source_.Abandon();
     for (auto& state : offers_) state->offer.Abandon();
-    connection_->AbandonAfterFork();
+    connection_->LeaveToServer();
   }
 
  private:
@@ -132,6 +137,9 @@ class DataControl {
 
   // Keeps only the offer that is the selection (or none).
   void DropOffersBut(Offer* keep);
+  [[noreturn]] static void FailRead(Operation operation, std::string cause) {
+    Fail(status::kFail, operation, std::move(cause));
+  }
 
   // Destroyed in reverse: every object before the connection.
   std::unique_ptr<Connection> connection_;
@@ -141,6 +149,8 @@ class DataControl {
   bool device_finished_ = false;
   std::vector<std::unique_ptr<OfferState>> offers_;
   OfferState* selection_ = nullptr;
+  // Selection events so far: a change while we read or write shows in it.
+  unsigned selections_ = 0;
 
   Proxy<Source, P> source_;
   bool source_cancelled_ = false;
@@ -189,7 +199,9 @@ void DataControl<P>::OnDataOffer(void* data, Device*, Offer* offer) {
 
 template <typename P>
 void DataControl<P>::OnSelection(void* data, Device*, Offer* offer) {
-  static_cast<DataControl*>(data)->DropOffersBut(offer);
+  auto* self = static_cast<DataControl*>(data);
+  ++self->selections_;
+  self->DropOffersBut(offer);
 }
 
 template <typename P>
@@ -229,8 +241,11 @@ std::string DataControl<P>::Read(Operation operation) {
   }
   if (type == nullptr) return {};  // no text on the clipboard (an image only)
 
+  // Only our end is non-blocking: the owner's is its to write as it likes,
+  // and many owners write with a plain loop that would stop at EAGAIN.
   int fds[2];
-  if (pipe2(fds, O_CLOEXEC | O_NONBLOCK) != 0) {
+  if (pipe2(fds, O_CLOEXEC) != 0 ||
+      fcntl(fds[0], F_SETFL, fcntl(fds[0], F_GETFL) | O_NONBLOCK) != 0) {
     Fail(status::kFail, operation,
          std::string("cannot make a pipe to read the clipboard through: ") +
              std::strerror(errno));
@@ -244,13 +259,38 @@ std::string DataControl<P>::Read(Operation operation) {
   // end of the text would never be seen.
   write_end.Reset();
 
+  // A text that another program's copy interrupts would be cut short, or
+  // be a mix of two: the read fails instead, and the clipboard is left to
+  // the program that took it.
+  const unsigned selections = selections_;
+  const auto changed = [&] { return selections_ != selections; };
+  const auto fail_changed = [&] {
+    FailRead(operation,
+             "another program took the clipboard while it was being read");
+  };
   std::string text;
-  Clock::time_point deadline = Clock::now() + kAnswerTimeout;
+  const Clock::time_point start = Clock::now();
+  Clock::time_point last_progress = start;
   for (;;) {
+    const Clock::time_point whole =
+        start + linux_clipboard::kReadTimeout +
+        linux_clipboard::kReadTimePerMiB * static_cast<int>(text.size() >> 20);
     const Wake wake =
-        connection_->Wait(deadline, read_end.get(), [] { return false; });
+        connection_->Wait(std::min(last_progress + kAnswerTimeout, whole),
+                          read_end.get(), changed);
     if (wake == Wake::kBroken) connection_->FailBroken(operation);
+    if (wake == Wake::kStop) fail_changed();
     if (wake == Wake::kTimeout) {
+      if (Clock::now() >= whole) {
+        Fail(
+            status::kTimeout, operation,
+            "the owning program sent only " + std::to_string(text.size()) +
+                " bytes of the text in " +
+                std::to_string(std::chrono::duration_cast<std::chrono::seconds>(
+                                   whole - start)
+                                   .count()) +
+                " s");
+      }
       Fail(status::kTimeout, operation,
            text.empty() ? "the owning program did not answer within 2 s"
                         : "the owning program stopped sending the text for "
@@ -262,11 +302,22 @@ std::string DataControl<P>::Read(Operation operation) {
       char buffer[1 << 16];
       const ssize_t n = read(read_end.get(), buffer, sizeof buffer);
       if (n > 0) {
+        // Checked first: growing past the cap would double the memory.
+        if (text.size() + static_cast<std::size_t>(n) > kMaxTextSize) {
+          Fail(status::kOutOfMemory, operation,
+               "the clipboard holds more than " +
+                   std::to_string(kMaxTextSize >> 20) +
+                   " MiB of text, more than quillmore lays out");
+        }
         text.append(buffer, static_cast<std::size_t>(n));
-        deadline = Clock::now() + kAnswerTimeout;
+        last_progress = Clock::now();
         continue;
       }
-      if (n == 0) {  // the owner closed the pipe: that is all
+      if (n == 0) {
+        // The owner closed the pipe: that is all, unless it did so because
+        // another program took the clipboard, which a round trip shows.
+        connection_->Sync(operation);
+        if (changed()) fail_changed();
         if (IsLatin1Type(type)) return linux_clipboard::Latin1ToUtf8(text);
         return text;
       }
@@ -280,32 +331,32 @@ std::string DataControl<P>::Read(Operation operation) {
 }
 
 template <typename P>
-void DataControl<P>::Own(TextOffer offer, Operation operation) {
+bool DataControl<P>::Own(TextOffer offer, Operation operation) {
   source_.Reset();
   source_cancelled_ = false;
   offer_ = std::move(offer);
-  Source* source = nullptr;
-  if (offer_.has_text()) {
-    source_.Reset(P::CreateSource(manager_.get()));
-    if (!source_) {
-      Fail(status::kOutOfMemory, operation,
-           "not enough memory to talk to the Wayland compositor");
-    }
-    P::Listen(source_.get(), &kSourceListener, this);
-    for (const char* type : kTextTypes) {
-      if (!IsLatin1Type(type) || offer_.latin1_ok()) {
-        P::OfferType(source_.get(), type);
-      }
-    }
-    source = source_.get();
+  source_.Reset(P::CreateSource(manager_.get()));
+  if (!source_) {
+    Fail(status::kOutOfMemory, operation,
+         "not enough memory to talk to the Wayland compositor");
   }
-  P::SetSelection(device_.get(), source);
+  P::Listen(source_.get(), &kSourceListener, this);
+  for (const char* type : kTextTypes) {
+    if (!IsLatin1Type(type) || offer_.latin1_ok()) {
+      P::OfferType(source_.get(), type);
+    }
+  }
+  const unsigned selections = selections_;
+  P::SetSelection(device_.get(), source_.get());
   connection_->Sync(operation);
-  if (source_cancelled_) {
+  if (!source_cancelled_) return true;
+  // Cancelled with no change of selection: the compositor refused it.
+  if (selections_ == selections) {
     Fail(status::kAccessDenied, operation,
-         "the Wayland compositor refused the text, or another program took "
-         "the clipboard at the same moment");
+         "the Wayland compositor refused the text");
   }
+  source_.Reset();
+  return false;
 }
 
 template <typename P>
@@ -340,47 +391,37 @@ class WaylandClipboardText final : public ClipboardText<char> {
   explicit WaylandClipboardText(std::unique_ptr<DataControl<P>> control)
       : control_(std::move(control)) {}
 
-  Text GetText() override { return control_->Read(Operation::kGetText); }
+  Text GetText() override {
+    Text text = control_->Read(Operation::kGetText);
+    // Its buffer moves out with it, to the caller, who keeps it.
+    read_ = text;
+    return text;
+  }
 
-  // Unsetting the selection makes the owner drop it, with all its formats.
-  void Clear() override { control_->Own(TextOffer(), Operation::kClear); }
+  // Setting the selection replaces the owner's, with all its formats, so
+  // SetText empties the clipboard as it writes: done here, it would leave a
+  // moment with no clipboard at all, in which another run reads the empty
+  // text, and a failure of the write would leave the user's text lost.
+  void Clear() override {}
 
   void SetText(TextView text) override {
-    const TextOffer offer = TextOffer::Of(text);
-
-    // The selection lives only as long as the connection whose source it
-    // is, so the source is made by the server on its own connection.
-    std::unique_ptr<DataControl<P>> server;
-    linux_clipboard::ServerSteps steps;
-    steps.abandon_parent = [&] { control_->AbandonAfterFork(); };
-    const Globals globals = control_->connection().globals();
-    steps.take_over = [&] {
-      std::string why_not;
-      std::unique_ptr<Connection> connection =
-          Connection::Open(Operation::kSetText, &why_not, &globals);
-      if (!connection) Fail(status::kFail, Operation::kSetText, why_not);
-      const Global manager = ManagerOf(connection->globals());
-      server = DataControl<P>::Bind(std::move(connection), manager,
-                                    Operation::kSetText);
-      server->Own(offer, Operation::kSetText);
-    };
-    steps.serve = [&] { server->ServeUntilTaken(); };
-    wl_display_flush(control_->connection().display());
-    linux_clipboard::StartClipboardServer(
-        Operation::kSetText, steps, [&](int fd, Clock::time_point deadline) {
-          const Wake wake =
-              control_->connection().Wait(deadline, fd, [] { return false; });
-          if (wake == Wake::kBroken) {
-            control_->connection().FailBroken(Operation::kSetText);
-          }
-          return wake == Wake::kFd;
-        });
+    if (!control_->Own(TextOffer::Of(text), Operation::kSetText)) return;
+    // The selection lives as long as the connection whose source it is:
+    // the server goes on with ours, and this process lets go of it.
+    // The server keeps only its own copy of the text, not the caller's
+    // texts.
+    Connection& connection = control_->connection();
+    linux_clipboard::ForkClipboardServer(
+        Operation::kSetText, connection.Descriptors(),
+        [&] { control_->ServeUntilTaken(); }, {text, read_});
+    control_->LeaveToServer();
   }
 
   static Global ManagerOf(const Globals& globals);
 
  private:
   std::unique_ptr<DataControl<P>> control_;
+  TextView read_;  // the text GetText returned
 };
 
 template <>

@@ -2,15 +2,20 @@
 
 #include <errno.h>
 #include <fcntl.h>
+#include <malloc.h>
 #include <signal.h>
+#include <sys/mman.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <cstdint>
 #include <cstring>
 #include <new>
 #include <string>
 #include <string_view>
 #include <utility>
+#include <vector>
 
 #include "base/error.h"
 #include "base/handle.h"
@@ -38,9 +43,9 @@ struct ChildProcessTraits {
 };
 using ChildProcess = Handle<ChildProcessTraits>;
 
-// Cuts the child loose from whoever started the program.
-// keep_fd is the one inherited descriptor it keeps (above 2).
-void Detach(int keep_fd) noexcept {
+// Cuts the child loose from whoever started the program, keeping only the
+// descriptors in kept (above 2) of those it inherited.
+void Detach(std::vector<int> kept) noexcept {
   signal(SIGHUP, SIG_IGN);
   signal(SIGPIPE, SIG_IGN);  // a report to a parent that is gone, a reader
                              // that closed its pipe early
@@ -55,8 +60,30 @@ void Detach(int keep_fd) noexcept {
     dup2(null, 2);
     if (null > 2) close(null);
   }
-  if (keep_fd > 3) close_range(3, keep_fd - 1, 0);
-  close_range(keep_fd + 1, ~0u, 0);
+  std::sort(kept.begin(), kept.end());
+  unsigned first = 3;
+  for (const int fd : kept) {
+    if (fd < static_cast<int>(first)) continue;
+    if (fd > static_cast<int>(first)) close_range(first, fd - 1, 0);
+    first = static_cast<unsigned>(fd) + 1;
+  }
+  close_range(first, ~0u, 0);
+}
+
+// Applies advice to the whole pages inside each text, and to nothing else:
+// the pages at the edges may hold other data. Small texts are not worth it.
+void AdviseInside(const std::vector<std::string_view>& texts,
+                  int advice) noexcept {
+  const auto page = static_cast<std::uintptr_t>(sysconf(_SC_PAGESIZE));
+  for (const std::string_view text : texts) {
+    if (text.size() < (std::size_t{64} << 10)) continue;
+    const auto start = reinterpret_cast<std::uintptr_t>(text.data());
+    const std::uintptr_t begin = (start + page - 1) & ~(page - 1);
+    const std::uintptr_t end = (start + text.size()) & ~(page - 1);
+    if (end > begin) {
+      madvise(reinterpret_cast<void*>(begin), end - begin, advice);
+    }
+  }
 }
 
 void WriteAll(int fd, std::string_view data) noexcept {
@@ -70,7 +97,7 @@ void WriteAll(int fd, std::string_view data) noexcept {
 
 [[noreturn]] void RunServer(const ServerSteps& steps, int report_fd) {
   steps.abandon_parent();
-  Detach(report_fd);
+  Detach({report_fd});
   std::string report = "ok";
   try {
     steps.take_over();
@@ -140,16 +167,22 @@ void StartClipboardServer(Operation operation, const ServerSteps& steps,
   child.Abandon();  // it serves on: it is no longer ours to end
 }
 
-void ForkClipboardServer(Operation operation, int connection_fd,
-                         const std::function<void()>& serve) {
+void ForkClipboardServer(Operation operation, const std::vector<int>& kept,
+                         const std::function<void()>& serve,
+                         const std::vector<std::string_view>& left_behind) {
+  AdviseInside(left_behind, MADV_DONTFORK);
   const pid_t pid = fork();
+  // Ours as before: this process may yet free them, and fork again.
+  if (pid != 0) AdviseInside(left_behind, MADV_DOFORK);
   if (pid < 0) {
     Fail(status::kFail, operation,
          std::string("cannot start the clipboard server: ") +
              std::strerror(errno));
   }
-  if (pid != 0) return;
-  Detach(connection_fd);
+  if (pid > 0) return;  // it serves on: it is no longer ours to end
+  Detach(kept);
+  // What the run freed and its allocator kept is dead weight here.
+  malloc_trim(0);
   try {
     serve();
   } catch (...) {

@@ -7,6 +7,8 @@
 #define QUILLMORE_CLIPBOARD_LINUX_CLIPBOARD_SERVER_H_
 
 #include <functional>
+#include <string_view>
+#include <vector>
 
 #include "base/operation.h"
 #include "clipboard/linux/deadlines.h"
@@ -43,14 +45,22 @@ void StartClipboardServer(Operation operation, const ServerSteps& steps,
 
 // Forks the server that keeps the clipboard text after this process ends,
 // for a caller that already owns the clipboard on its display connection:
-// the child inherits that connection (connection_fd, above 2), detaches as
-// StartClipboardServer's does, keeping only that descriptor, runs serve()
-// and exits. The parent returns at once and must neither use the connection
-// again nor end it, which would shut the child's socket down; it just
-// leaves it to the process's end. Throws Error if fork fails, with the
-// connection still the caller's.
-void ForkClipboardServer(Operation operation, int connection_fd,
-                         const std::function<void()>& serve);
+// the child inherits that connection, keeps the descriptors in kept (above
+// 2: the connection's socket, the pipes of transfers under way), detaches
+// as StartClipboardServer's does, runs serve() and exits. The parent
+// returns at once and must neither use the connection again nor end it,
+// which would shut the child's socket down; it just leaves it to the
+// process's end. Throws Error if fork fails, with the connection still the
+// caller's.
+//
+// The server would otherwise hold, besides the text it serves, every large
+// text this process holds (the text as read, the laid-out one), since it
+// inherits them all and the parent soon lets go of its share. The texts in
+// left_behind are not inherited: the child must never touch them, nor may
+// any of them have been freed.
+void ForkClipboardServer(Operation operation, const std::vector<int>& kept,
+                         const std::function<void()>& serve,
+                         const std::vector<std::string_view>& left_behind = {});
 
 // The server's serving, once it owns the clipboard: wait(deadline, stop)
 // runs the backend's event loop until stop() holds (true) or it cannot go

@@ -4,9 +4,12 @@
 #include <errno.h>
 #include <fcntl.h>
 #include <poll.h>
+#include <sys/socket.h>
+#include <sys/un.h>
 #include <unistd.h>
 #include <wayland-client.h>
 
+#include <chrono>
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
@@ -20,11 +23,67 @@
 
 #include "base/error.h"
 #include "clipboard/linux/fail.h"
+#include "clipboard/wayland/libwayland.h"
 
 namespace quillmore::wayland_clipboard {
 
 using linux_clipboard::Fail;
 using linux_clipboard::kAnswerTimeout;
+
+namespace {
+
+// Connects to the compositor's socket as libwayland would, but with a
+// deadline: a compositor that is stopped and whose queue of connections is
+// full would keep connect() waiting for ever. -1, with *why_not, on failure.
+int ConnectSocket(const std::string& name, std::string* why_not) {
+  const char* dir = std::getenv("XDG_RUNTIME_DIR");
+  if (name[0] != '/' && (dir == nullptr || *dir == '\0')) {
+    *why_not = "XDG_RUNTIME_DIR is not set, so the Wayland compositor \"" +
+               name + "\" cannot be found";
+    return -1;
+  }
+  const std::string path =
+      name[0] == '/' ? name : std::string(dir) + "/" + name;
+  sockaddr_un address{};
+  address.sun_family = AF_UNIX;
+  if (path.size() >= sizeof address.sun_path) {
+    *why_not = "the Wayland socket's path is too long: " + path;
+    return -1;
+  }
+  path.copy(address.sun_path, path.size());
+  FileDescriptor fd(socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0));
+  // A Unix socket's connect waits at most the send timeout.
+  const auto seconds =
+      std::chrono::duration_cast<std::chrono::seconds>(kAnswerTimeout);
+  timeval timeout{static_cast<time_t>(seconds.count()),
+                  static_cast<suseconds_t>(
+                      std::chrono::duration_cast<std::chrono::microseconds>(
+                          kAnswerTimeout - seconds)
+                          .count())};
+  const timeval none{};
+  if (!fd || setsockopt(fd.get(), SOL_SOCKET, SO_SNDTIMEO, &timeout,
+                        sizeof timeout) != 0) {
+    *why_not = std::string("cannot make a socket: ") + std::strerror(errno);
+    return -1;
+  }
+  int connected;
+  do {
+    connected = connect(fd.get(), reinterpret_cast<sockaddr*>(&address),
+                        sizeof address);
+  } while (connected != 0 && errno == EINTR);
+  if (connected != 0) {
+    *why_not =
+        errno == EAGAIN || errno == EINPROGRESS
+            ? "the Wayland compositor \"" + name +
+                  "\" did not accept a connection within 2 s"
+            : "cannot connect to the Wayland compositor \"" + name + "\"";
+    return -1;
+  }
+  setsockopt(fd.get(), SOL_SOCKET, SO_SNDTIMEO, &none, sizeof none);
+  return fd.Release();
+}
+
+}  // namespace
 
 void Connection::OnGlobal(void* data, wl_registry*, std::uint32_t name,
                           const char* interface, std::uint32_t version) {
@@ -50,10 +109,16 @@ std::unique_ptr<Connection> Connection::Open(Operation operation,
     *why_not = "WAYLAND_DISPLAY is not set";
     return nullptr;
   }
-  wl_display* display = wl_display_connect(nullptr);
+  const int fd = ConnectSocket(name, why_not);
+  if (fd < 0) return nullptr;
+  if (!LoadLibwayland(why_not)) {
+    close(fd);
+    return nullptr;
+  }
+  wl_display* display = wl_display_connect_to_fd(fd);
   if (display == nullptr) {
-    *why_not = std::string("cannot connect to the Wayland compositor \"") +
-               name + "\"";
+    close(fd);
+    *why_not = "not enough memory to talk to the Wayland compositor";
     return nullptr;
   }
   std::unique_ptr<Connection> connection(
@@ -166,6 +231,14 @@ void Connection::FailBroken(Operation operation) const {
   Fail(status::kFail, operation,
        "the connection to the Wayland compositor \"" + name_ + "\" was lost" +
            (error != 0 ? std::string(": ") + std::strerror(error) : ""));
+}
+
+std::vector<int> Connection::Descriptors() const {
+  std::vector<int> fds = {wl_display_get_fd(display())};
+  for (const Transfer& transfer : transfers_.list()) {
+    fds.push_back(transfer.fd.get());
+  }
+  return fds;
 }
 
 void Connection::Feed(FileDescriptor fd,

@@ -75,7 +75,11 @@ class Connection {
   void Feed(FileDescriptor fd, std::shared_ptr<const std::string> data);
   bool feeding() const { return !transfers_.empty(); }
 
-  void AbandonAfterFork() noexcept {
+  // What a server forked to go on with this connection keeps: its socket
+  // and the pipes of the readers being fed.
+  std::vector<int> Descriptors() const;
+  // Once that server has it: forgets the connection without a word on it.
+  void LeaveToServer() noexcept {
     registry_.Abandon();
     linux_clipboard::AbandonAfterFork(display_);
   }

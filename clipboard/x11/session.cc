@@ -196,8 +196,8 @@ xcb_window_t Session::SelectionOwner(xcb_get_selection_owner_cookie_t cookie) {
 
 void Session::HandOver(std::string_view source) {
   if (xcb_flush(c()) <= 0) FailConnection();
-  linux_clipboard::ForkClipboardServer(operation_, xcb_get_file_descriptor(c()),
-                                       [&] { Serve(source); });
+  linux_clipboard::ForkClipboardServer(
+      operation_, {xcb_get_file_descriptor(c())}, [&] { Serve(source); });
   handed_over_ = true;
 }
 

@@ -35,7 +35,7 @@ target_link_libraries(data_control_compositor PRIVATE PkgConfig::WAYLAND_SERVER)
 add_test(NAME data_control_compositor
          COMMAND ${quillmore_peers_dir}/data_control_compositor_test.sh
                  $<TARGET_FILE:data_control_compositor>
-                 $<TARGET_FILE:quillmore>)
+                 $<TARGET_FILE:quillmore> $<TARGET_FILE:hostile_peer>)
 set_tests_properties(data_control_compositor PROPERTIES LABELS wayland
                                                         TIMEOUT 60)
 
@@ -49,3 +49,7 @@ add_test(NAME hostile_peer
                  $<TARGET_FILE:hostile_peer>
                  $<TARGET_FILE:data_control_compositor>)
 set_tests_properties(hostile_peer PROPERTIES TIMEOUT 90)
+# The Wayland table's hostile owners.
+target_compile_definitions(wayland_desktop_test
+                           PRIVATE HOSTILE_PEER="$<TARGET_FILE:hostile_peer>")
+add_dependencies(wayland_desktop_test hostile_peer)

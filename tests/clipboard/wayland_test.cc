@@ -3,11 +3,15 @@
 // nothing passes through X11 unless a test starts an X server on purpose.
 // The table's scenarios run through the adapter below; after it come the
 // cases only Wayland has: the choice among text types, readers that stall
-// or vanish, a stopped or vanished compositor, and the choice of desktop.
+// or vanish, a stopped or vanished compositor, and the choice of desktop;
+// then the table of hostile owners, and two runs started together.
 #include <signal.h>
 #include <stdlib.h>
 
+#include <chrono>
+#include <future>
 #include <memory>
+#include <thread>
 
 #include "gtest/gtest.h"
 #include "tests/clipboard/posix.h"
@@ -158,6 +162,101 @@ TEST(WaylandOnly, ChoosesWaylandWhereNamedAndX11Otherwise) {
   EXPECT_EQ(d.Run().said, "");
   EXPECT_EQ(d.Paste(), "select a,\n        b\n  from w");
   EXPECT_EQ(x_paste(), "select c,\n        d\n  from x");
+}
+
+// Hostile owners, and another program's copy in the middle of a read. The
+// hostile peer plays the owners wl-copy cannot (see its opening comment);
+// a row without one has wl-copy stopped while quillmore reads from it and
+// another wl-copy take the clipboard meanwhile.
+struct Hostile {
+  const char* name;
+  std::vector<std::string> owner = {};  // the peer's mode, its arguments
+  std::string text;
+  int status = 0;
+  std::string said = {};   // how the one line begins
+  std::string after = {};  // a paste afterwards; empty: the owner kept it
+};
+
+const std::string kTaken =
+    "quillmore: cannot read the clipboard: another program took the "
+    "clipboard while it was being read (GetText, status 0x80004005)";
+
+const Hostile kHostile[] = {
+    // It writes with a plain loop on the end it is given: that end must
+    // block, or the text arrives cut short.
+    {.name = "OwnerWritingThreeMegabytesWithABlockingLoop",
+     .owner = {"wayland-blocking"},
+     .text = Large("select a, b from t"),
+     .after = Large("select a,\n        b\n  from t")},
+    // A byte every 1.5 s, each within the wait for the next one: only the
+    // whole read's deadline ends it.
+    {.name = "TricklingOwner",
+     .owner = {"wayland-trickle"},
+     .text = "select 1 from t",
+     .status = 1,
+     .said = "quillmore: cannot read the clipboard: the owning program sent "
+             "only "},
+    {.name = "OwnerReplacedWhileRead",
+     .text = "select old from t",
+     .status = 1,
+     .said = kTaken,
+     .after = "select new from t"},
+};
+
+void PrintTo(const Hostile& h, std::ostream* os) { *os << h.name; }
+
+class WaylandHostile : public ::testing::TestWithParam<Hostile> {};
+
+TEST_P(WaylandHostile, ReadsTheWholeTextOrFailsLeavingTheClipboard) {
+  const Hostile& h = GetParam();
+  WaylandDesktop d;
+  Outcome run;
+  if (h.owner.empty()) {
+    d.Copy(h.text, {});
+    d.PauseOwner(true);
+    auto running = std::async(std::launch::async, [&] { return d.Run(); });
+    std::this_thread::sleep_for(std::chrono::milliseconds(500));
+    d.Copy(h.after, {});
+    run = running.get();
+  } else {
+    std::vector<std::string> argv = {HOSTILE_PEER, h.owner[0],
+                                     TempFile(h.text)};
+    argv.insert(argv.end(), h.owner.begin() + 1, h.owner.end());
+    d.owner_ = std::make_unique<Process>(argv);
+    // Its types are listed at once; a paste would trickle.
+    ASSERT_TRUE(Eventually([&] { return !d.Types().empty(); }));
+    run = d.Run();
+  }
+  EXPECT_EQ(run.status, h.status);
+  EXPECT_EQ(run.said.substr(0, h.said.size()), h.said) << run.said;
+  if (h.after.empty()) {
+    EXPECT_FALSE(d.owner_->Ended()) << "the owner lost the clipboard";
+  } else {
+    EXPECT_TRUE(d.Paste() == h.after) << "not the text expected";
+  }
+  EXPECT_EQ(d.Servers(), h.status == 0 ? 1 : 0);
+}
+
+INSTANTIATE_TEST_SUITE_P(Table, WaylandHostile, ::testing::ValuesIn(kHostile),
+                         [](const auto& info) { return info.param.name; });
+
+// A double key press: two runs started together. Each lays the text out
+// or fails because the other took the clipboard while it read; what stays
+// is the laid-out text, never the empty one.
+TEST(WaylandHostileRace, TwoRunsTogetherNeverLeaveTheEmptyText) {
+  WaylandDesktop d;
+  for (int round = 0; round < 10; ++round) {
+    const std::string x = std::to_string(round);
+    d.Copy("select a, b from t where x = " + x, {});
+    const Outcome both = RunProgram(
+        {"sh", "-c", "\"$0\" & \"$0\"; b=$?; wait $!; echo $? $b", QUILLMORE},
+        {d.tag_}, true);
+    for (const std::string& line : Lines(both.said)) {
+      if (line == kTaken) continue;
+      EXPECT_TRUE(line == "0 0" || line == "0 1" || line == "1 0") << line;
+    }
+    EXPECT_EQ(d.Paste(), "select a,\n        b\n  from t\nwhere x = " + x);
+  }
 }
 
 }  // namespace
