@@ -25,24 +25,6 @@
 namespace quillmore::linux_clipboard {
 namespace {
 
-// Collects a child that has ended (or been killed).
-void Reap(pid_t pid) noexcept {
-  while (waitpid(pid, nullptr, 0) < 0 && errno == EINTR) {
-  }
-}
-
-// The forked child until it has reported: killed and reaped if the parent
-// gives up on it (a deadline, or its own connection failing meanwhile).
-struct ChildProcessTraits {
-  using Value = pid_t;
-  static pid_t Empty() noexcept { return -1; }
-  static void Release(pid_t pid) noexcept {
-    kill(pid, SIGKILL);
-    Reap(pid);
-  }
-};
-using ChildProcess = Handle<ChildProcessTraits>;
-
 // Cuts the child loose from whoever started the program, keeping only the
 // descriptors in kept (above 2) of those it inherited.
 void Detach(std::vector<int> kept) noexcept {
@@ -86,86 +68,7 @@ void AdviseInside(const std::vector<std::string_view>& texts,
   }
 }
 
-void WriteAll(int fd, std::string_view data) noexcept {
-  while (!data.empty()) {
-    const ssize_t n = write(fd, data.data(), data.size());
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) return;
-    data.remove_prefix(static_cast<std::size_t>(n));
-  }
-}
-
-[[noreturn]] void RunServer(const ServerSteps& steps, int report_fd) {
-  steps.abandon_parent();
-  Detach({report_fd});
-  std::string report = "ok";
-  try {
-    steps.take_over();
-  } catch (const Error& error) {
-    report = error.cause();
-  } catch (const std::bad_alloc&) {
-    report = "not enough memory";
-  }
-  WriteAll(report_fd, report);
-  close(report_fd);
-  if (report == "ok") {
-    try {
-      steps.serve();
-    } catch (...) {
-      // Nobody is left to tell; the clipboard goes with us.
-    }
-  }
-  _exit(0);
-}
-
 }  // namespace
-
-void StartClipboardServer(Operation operation, const ServerSteps& steps,
-                          const WaitReadable& wait) {
-  const auto fail = [&](StatusCode code, std::string cause) {
-    Fail(code, operation, std::move(cause));
-  };
-  int fds[2];
-  if (pipe2(fds, O_CLOEXEC) != 0) {
-    fail(status::kFail, std::string("cannot start the clipboard server: ") +
-                            std::strerror(errno));
-  }
-  FileDescriptor report_read(fds[0]);
-  FileDescriptor report_write(fds[1]);
-  const pid_t pid = fork();
-  if (pid < 0) {
-    fail(status::kFail, std::string("cannot start the clipboard server: ") +
-                            std::strerror(errno));
-  }
-  if (pid == 0) RunServer(steps, report_write.get());
-  ChildProcess child(pid);
-  report_write.Reset();  // the child holds the only write end now
-
-  // The report ends where the child closes its end: "ok", or why not.
-  std::string report;
-  const Clock::time_point deadline = Clock::now() + kServerStartTimeout;
-  for (;;) {
-    if (!wait(report_read.get(), deadline)) {
-      fail(status::kTimeout,
-           "the clipboard server did not take the text over within 2 s");
-    }
-    char buffer[512];
-    const ssize_t n = read(report_read.get(), buffer, sizeof buffer);
-    if (n > 0) {
-      report.append(buffer, static_cast<std::size_t>(n));
-      continue;
-    }
-    if (n < 0 && errno == EINTR) continue;
-    break;
-  }
-  if (report != "ok") {
-    Reap(child.Release());  // it ended by itself: only collect it
-    fail(status::kFail,
-         "the clipboard server could not take the text over: " +
-             (report.empty() ? std::string("it ended") : report));
-  }
-  child.Abandon();  // it serves on: it is no longer ours to end
-}
 
 void ForkClipboardServer(Operation operation, const std::vector<int>& kept,
                          const std::function<void()>& serve,

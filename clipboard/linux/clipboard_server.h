@@ -1,8 +1,7 @@
 // The clipboard server: a process forked to keep the text after the
 // program has ended, since on X11 and Wayland alike a selection is only a
 // promise of its owner and dies with it. What is the same for both
-// protocols is here; each backend says in ServerSteps how its protocol
-// takes the clipboard over and serves it.
+// protocols is here; each backend brings its own event loop.
 #ifndef QUILLMORE_CLIPBOARD_LINUX_CLIPBOARD_SERVER_H_
 #define QUILLMORE_CLIPBOARD_LINUX_CLIPBOARD_SERVER_H_
 
@@ -15,39 +14,14 @@
 
 namespace quillmore::linux_clipboard {
 
-// The steps of the clipboard server, each run in the forked child.
-struct ServerSteps {
-  // First: let go of the parent's display connection without touching it
-  // (the parent still uses the socket).
-  std::function<void()> abandon_parent;
-  // Then, detached from the caller: take the clipboard over on a connection
-  // of its own. Throws Error (or bad_alloc) when it cannot.
-  std::function<void()> take_over;
-  // Once the parent has been told: serve until another program takes the
-  // clipboard. The child exits when it returns.
-  std::function<void()> serve;
-};
-
-// Waits until fd is readable (true) or the deadline passes (false), doing
-// the caller's own work meanwhile, and throws Error if its connection fails.
-using WaitReadable = std::function<bool(int fd, Clock::time_point deadline)>;
-
-// Forks the server that keeps the clipboard text after this process ends.
-// The child ignores SIGHUP, starts a session of its own, works from /, has
-// /dev/null on descriptors 0-2 and no other inherited descriptor (a shell's
-// or launcher's pipe it kept open would keep their readers waiting), then
-// runs steps. Returns once the child says it holds the clipboard; throws
-// Error (operation, code, cause) if it cannot be started, fails to take the
-// clipboard over, or does not say so within kServerStartTimeout, in which
-// case it is killed.
-void StartClipboardServer(Operation operation, const ServerSteps& steps,
-                          const WaitReadable& wait);
-
 // Forks the server that keeps the clipboard text after this process ends,
 // for a caller that already owns the clipboard on its display connection:
 // the child inherits that connection, keeps the descriptors in kept (above
-// 2: the connection's socket, the pipes of transfers under way), detaches
-// as StartClipboardServer's does, runs serve() and exits. The parent
+// 2: the connection's socket, the pipes of transfers under way), ignores
+// SIGHUP, starts a session of its own, works from /, has /dev/null on
+// descriptors 0-2 and no other inherited descriptor (a shell's or
+// launcher's pipe it kept open would keep their readers waiting), runs
+// serve() and exits. The parent
 // returns at once and must neither use the connection again nor end it,
 // which would shut the child's socket down; it just leaves it to the
 // process's end. Throws Error if fork fails, with the connection still the

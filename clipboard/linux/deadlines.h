@@ -12,8 +12,6 @@ namespace quillmore::linux_clipboard {
 
 using Clock = std::chrono::steady_clock;
 
-// How long the forked server may take to say it holds the clipboard.
-inline constexpr std::chrono::milliseconds kServerStartTimeout{2000};
 // How long another program may take to answer when we read: the owner of
 // the clipboard to start, and to send each next piece of the text; also
 // each round trip to the display server.
