@@ -90,11 +90,11 @@ class DataControl {
   // every object without a request, since destroying one would act on the
   // server's.
   void LeaveToServer() noexcept {
-    device_.Abandon();
-    manager_.Abandon();
-    seat_.Abandon();
-    source_.Abandon();
-    for (auto& state : offers_) state->offer.Abandon();
+    Forget(device_);
+    Forget(manager_);
+    Forget(seat_);
+    Forget(source_);
+    for (auto& state : offers_) Forget(state->offer);
     connection_->LeaveToServer();
   }
 

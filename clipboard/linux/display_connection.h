@@ -4,6 +4,7 @@
 #ifndef QUILLMORE_CLIPBOARD_LINUX_DISPLAY_CONNECTION_H_
 #define QUILLMORE_CLIPBOARD_LINUX_DISPLAY_CONNECTION_H_
 
+#include <fcntl.h>
 #include <unistd.h>
 
 #include "base/handle.h"
@@ -24,14 +25,23 @@ template <typename Connection, void (*kDisconnect)(Connection*),
 using DisplayConnection =
     Handle<DisplayConnectionTraits<Connection, kDisconnect, kSocket>>;
 
-// In a forked child: let go of the parent's connection without ending it.
-// Disconnecting would shut down the socket the parent still talks through;
-// closing our copy of the descriptor leaves the parent's intact. The
-// bookkeeping the library allocated is left to the child's exit.
+// In the run, once a forked server has inherited the connection: frees
+// what the library holds for it without touching the socket, which is the
+// server's now. Disconnecting as it is would shut the socket down under
+// the server, so the run's descriptor number is first pointed at
+// /dev/null; the library's shutdown and close then reach only that.
 template <typename Traits>
-void AbandonAfterFork(Handle<Traits>& connection) noexcept {
-  if (connection) close(Traits::Socket(connection.get()));
-  connection.Abandon();
+void LetGoAfterFork(Handle<Traits>& connection) noexcept {
+  if (!connection) return;
+  const int null = open("/dev/null", O_RDWR | O_CLOEXEC);
+  if (null < 0 || dup2(null, Traits::Socket(connection.get())) < 0) {
+    // Nothing safe to end it by: leave it to the process's end.
+    if (null >= 0) close(null);
+    connection.Abandon();
+    return;
+  }
+  close(null);
+  connection.Reset();
 }
 
 }  // namespace quillmore::linux_clipboard

@@ -80,8 +80,8 @@ class Connection {
   std::vector<int> Descriptors() const;
   // Once that server has it: forgets the connection without a word on it.
   void LeaveToServer() noexcept {
-    registry_.Abandon();
-    linux_clipboard::AbandonAfterFork(display_);
+    Forget(registry_);
+    linux_clipboard::LetGoAfterFork(display_);
   }
 
  private:

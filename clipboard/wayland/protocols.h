@@ -112,6 +112,14 @@ struct ProxyTraits {
 template <typename T, typename Destroyer = CoreDestroyer>
 using Proxy = Handle<ProxyTraits<T, Destroyer>>;
 
+// In the run, once the forked server has the connection: frees the proxy
+// without a request, since a destructor request would end the server's
+// object.
+template <typename T, typename Destroyer>
+void Forget(Proxy<T, Destroyer>& proxy) noexcept {
+  if (proxy) wl_proxy_destroy(reinterpret_cast<wl_proxy*>(proxy.Release()));
+}
+
 using Display =
     linux_clipboard::DisplayConnection<wl_display, wl_display_disconnect,
                                        wl_display_get_fd>;

@@ -119,7 +119,7 @@ class Session {
   ~Session() {
     if (handed_over_) {
       window_.Abandon();
-      connection_.Abandon();
+      linux_clipboard::LetGoAfterFork(connection_);
     }
   }
 
