@@ -233,8 +233,7 @@ int RunX11Owner(bool flood) {
         std::size_t& sent = it->second;
         if (!flood && sent < text.size()) usleep(kTrickle);
         const std::size_t offset = flood ? sent % text.size() : sent;
-        const std::size_t length = flood ? std::min(chunk, text.size() - offset)
-                                         : std::min(chunk, text.size() - sent);
+        const std::size_t length = std::min(chunk, text.size() - offset);
         xcb_change_property(
             x, XCB_PROP_MODE_REPLACE, change->window, change->atom, utf8, 8,
             static_cast<std::uint32_t>(length), text.data() + offset);
