@@ -36,3 +36,12 @@ wait_until() {  # wait_until COMMAND...: until it succeeds, 20 s at most
   done
   return 1
 }
+
+xvfb() {  # xvfb [ARGS...]: a new Xvfb in $work, DISPLAY naming it, $xvfb_pid
+  rm -f "$work/display"
+  Xvfb -displayfd 3 -nolisten tcp "$@" 3>"$work/display" >/dev/null 2>&1 &
+  xvfb_pid=$!
+  pids+=("$xvfb_pid")
+  wait_until grep -q . "$work/display"
+  export DISPLAY=:$(head -n 1 "$work/display")
+}

@@ -81,11 +81,11 @@ TEST(X11Only, ServesEveryTextTargetAndLatin1BothWays) {
   EXPECT_EQ(d.Types(), Lines("TARGETS\nTIMESTAMP\nMULTIPLE\nSAVE_TARGETS\n"
                              "UTF8_STRING\ntext/plain;charset=utf-8\nSTRING\n"
                              "TEXT"));
-  EXPECT_EQ(Ask("UTF8_STRING").said, utf8);
-  EXPECT_EQ(Ask("text/plain;charset=utf-8").said, utf8);
+  for (const char* target : {"UTF8_STRING", "text/plain;charset=utf-8"})
+    EXPECT_EQ(Ask(target).said, utf8) << target;
   EXPECT_EQ(RunProgram({"xsel", "--clipboard", "--output"}).said, utf8);
-  EXPECT_EQ(Ask("STRING").said, "select 'caf\xe9'\n  from t");
-  EXPECT_EQ(Ask("TEXT").said, "select 'caf\xe9'\n  from t");
+  for (const char* target : {"STRING", "TEXT"})
+    EXPECT_EQ(Ask(target).said, "select 'caf\xe9'\n  from t") << target;
   EXPECT_NE(Ask("image/png").status, 0);
 }
 
