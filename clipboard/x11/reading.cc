@@ -79,8 +79,7 @@ void Session::FailChangedOrRefused(xcb_window_t owner) {
   const auto cookie = xcb_get_selection_owner(c(), atoms_.clipboard);
   if (SelectionOwner(cookie) != owner) {
     Fail(status::kFail,
-         "another program took the clipboard while it was read; "
-         "nothing was changed");
+         "another program took the clipboard while it was being read");
   }
   Fail(status::kFail, "the owning program refused the text it offers");
 }

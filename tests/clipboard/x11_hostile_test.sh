@@ -141,7 +141,7 @@ case_owner_changes_during_read() {
   kill -CONT "$owner"  # it answers the old request, as the owner it was
   wait "$reader"
   check "owner changed: status 1, it says so" test "$? $(cat "$work/said")" = \
-    '1 quillmore: cannot read the clipboard: another program took the clipboard while it was read; nothing was changed (GetText, status 0x80004005)'
+    '1 quillmore: cannot read the clipboard: another program took the clipboard while it was being read (GetText, status 0x80004005)'
   check "owner changed: the new text stays" test "$(paste)" = new
 }
 
