@@ -14,7 +14,12 @@ using x11_clipboard::TextOffer;
 
 class X11ClipboardText final : public ClipboardText<char> {
  public:
-  Text GetText() override { return SessionFor(Operation::kGetText).Read(); }
+  Text GetText() override {
+    Text text = SessionFor(Operation::kGetText).Read();
+    // Its buffer moves out with it, to the caller, who keeps it.
+    read_ = text;
+    return text;
+  }
 
   // Taking the selection makes its owner drop it, with all its formats.
   // That is done once, by SetText, with the text already on offer: taken
@@ -27,7 +32,8 @@ class X11ClipboardText final : public ClipboardText<char> {
   void SetText(TextView text) override {
     Session& session = SessionFor(Operation::kSetText);
     session.Own(TextOffer::Of(text));
-    session.HandOver(text);
+    // The server keeps only its own copy of the text, not the caller's.
+    session.HandOver({text, read_});
   }
 
  private:
@@ -40,6 +46,7 @@ class X11ClipboardText final : public ClipboardText<char> {
   }
 
   std::unique_ptr<Session> session_;
+  TextView read_;  // the text GetText returned
 };
 
 }  // namespace

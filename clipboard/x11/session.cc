@@ -6,7 +6,6 @@
 #include <errno.h>
 #include <malloc.h>
 #include <poll.h>
-#include <sys/mman.h>
 #include <unistd.h>
 #include <xcb/bigreq.h>
 #include <xcb/xcb.h>
@@ -194,30 +193,20 @@ xcb_window_t Session::SelectionOwner(xcb_get_selection_owner_cookie_t cookie) {
 // ---------------------------------------------------------------------------
 // The forked server.
 
-void Session::HandOver(std::string_view source) {
+void Session::HandOver(const std::vector<std::string_view>& left_behind) {
   if (xcb_flush(c()) <= 0) FailConnection();
   linux_clipboard::ForkClipboardServer(
-      operation_, {xcb_get_file_descriptor(c())}, [&] { Serve(source); });
+      operation_, {xcb_get_file_descriptor(c())}, [&] { Serve(); },
+      left_behind);
   handed_over_ = true;
 }
 
 // In the child: asks a clipboard manager, if one runs, to take the text,
 // and serves until it has or until another program takes the clipboard.
 // The selection is never taken back: a copy made meanwhile stays.
-void Session::Serve(std::string_view source) {
-  // The server never returns to the run, so the run's texts are dead weight
-  // here: the pages wholly inside the caller's copy go back (the child never
-  // touches or frees them), and so does the heap the run freed.
-  const auto page = static_cast<std::uintptr_t>(sysconf(_SC_PAGESIZE));
-  const auto begin =
-      (reinterpret_cast<std::uintptr_t>(source.data()) + page - 1) &
-      ~(page - 1);
-  const auto end =
-      (reinterpret_cast<std::uintptr_t>(source.data()) + source.size()) &
-      ~(page - 1);
-  if (end > begin) {
-    madvise(reinterpret_cast<void*>(begin), end - begin, MADV_DONTNEED);
-  }
+void Session::Serve() {
+  // The server never returns to the run, so the heap the run freed is dead
+  // weight here (the run's own texts were not even inherited).
   malloc_trim(0);
   const std::size_t max_request =
       static_cast<std::size_t>(xcb_get_maximum_request_length(c())) * 4;

@@ -30,6 +30,7 @@
 #include <string_view>
 #include <unordered_map>
 #include <utility>
+#include <vector>
 
 #include "base/handle.h"
 #include "base/operation.h"
@@ -132,9 +133,9 @@ class Session {
   // server agrees.
   void Own(TextOffer offer);
   // Forks the server that keeps the text after the run; returns at once.
-  // source is the caller's copy of the offered text, alive for the call:
-  // the server, which has its own, gives its pages back.
-  void HandOver(std::string_view source);
+  // The texts in left_behind (the caller's, alive for the call) are not
+  // inherited by the server, which has its own copy of what it offers.
+  void HandOver(const std::vector<std::string_view>& left_behind);
 
  private:
   using TransferList = linux_clipboard::Transfers<Transfer>::List;
@@ -172,7 +173,7 @@ class Session {
   Clock::time_point ReadDeadline(std::size_t received) const;
 
   // The forked server.
-  void Serve(std::string_view source);
+  void Serve();
 
   // Serving.
   using Wanted = std::function<bool(const xcb_generic_event_t*)>;
