@@ -4,7 +4,6 @@
 #include "clipboard/x11/session.h"
 
 #include <errno.h>
-#include <malloc.h>
 #include <poll.h>
 #include <unistd.h>
 #include <xcb/bigreq.h>
@@ -205,9 +204,6 @@ void Session::HandOver(const std::vector<std::string_view>& left_behind) {
 // and serves until it has or until another program takes the clipboard.
 // The selection is never taken back: a copy made meanwhile stays.
 void Session::Serve() {
-  // The server never returns to the run, so the heap the run freed is dead
-  // weight here (the run's own texts were not even inherited).
-  malloc_trim(0);
   const std::size_t max_request =
       static_cast<std::size_t>(xcb_get_maximum_request_length(c())) * 4;
   incr_limit_ = std::min(kIncrLimit, max_request / 4);
