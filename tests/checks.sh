@@ -39,7 +39,7 @@ wait_until() {  # wait_until COMMAND...: until it succeeds, 20 s at most
 
 xvfb() {  # xvfb [ARGS...]: a new Xvfb in $work, DISPLAY naming it, $xvfb_pid
   rm -f "$work/display"
-  Xvfb -displayfd 3 -nolisten tcp "$@" 3>"$work/display" >/dev/null 2>&1 &
+  Xvfb -displayfd 3 -nolisten tcp -noreset "$@" 3>"$work/display" >/dev/null 2>&1 &
   xvfb_pid=$!
   pids+=("$xvfb_pid")
   wait_until grep -q . "$work/display"

@@ -1,0 +1,516 @@
+#!/usr/bin/env bash
+# The desktop scenarios, each written once as a case_ function, run on one
+# desktop through its adapter: x11 (Xvfb; xclip, xsel), wayland (headless
+# sway; wl-copy, wl-paste), wayland-ext (the tests' own compositor, where
+# quillmore speaks ext-data-control and the tools wlr) and windows (Wine;
+# windows_clip.exe). The comment after each case's name says where it runs:
+# all, linux, x11, wayland (both compositors), sway, ext or windows; CMake
+# reads it to make one test per case and desktop.
+# hostile_peer plays the owners no standard tool can (see its source).
+# usage: desktop_test.sh DESKTOP CASE QUILLMORE TOOLS_DIR [EMULATOR]
+set -uo pipefail
+desktop=$1 name=$2 quillmore=$3 tools=$4 emulator=${5:-}
+. "$(dirname "${BASH_SOURCE[0]}")/../checks.sh"
+scratch
+export DBUS_SESSION_BUS_ADDRESS=unix:path=/nonexistent  # no notifications
+tag="QUILLMORE_TEST_TAG=$desktop-$name-$$"  # tells this test's servers apart
+peer=$tools/hostile_peer
+copies=0
+
+# --- The adapters: start, copy FILE [TYPE], paste, types, run [ARGS],
+# pause/resume the owner, freeze/thaw the desktop, and the text and image
+# type names. "copy" returns once a paste gives the bytes back.
+
+x11_start() { xvfb; unset WAYLAND_DISPLAY; text_type=UTF8_STRING image_type=image/png; }
+x11_ask() { timeout 10 xclip -o -selection clipboard -t "$1" 2>/dev/null; }
+x11_paste() { x11_ask UTF8_STRING; }
+x11_types() { x11_ask TARGETS; }
+x11_copy() { owned_by "$2" xclip -quiet -selection clipboard -t "$2" -i "$1"; }
+# The stopped owner is the peer, which outlives the X error that answering a
+# run that gave up draws; xclip would end on it.
+x11_pause() { owned_by "$text_type" "$peer" x11-owner "$copied" && kill -STOP "$owner"; }
+x11_freeze() { kill -"$1" "$xvfb_pid"; }
+
+wayland_start() {
+  unset DISPLAY
+  text_type='text/plain;charset=utf-8' image_type=image/png
+  chmod 711 "$work"
+  local dir=$work/desktop as=()
+  mkdir "$dir" && echo 'xwayland disable' >"$dir/config"
+  if [ "$(id -u)" = 0 ]; then  # sway refuses root
+    chown nobody "$dir"
+    as=(setpriv --reuid=nobody --regid=nogroup --clear-groups --pdeathsig=KILL)
+  fi
+  export XDG_RUNTIME_DIR=$dir WAYLAND_DISPLAY=wayland-1
+  if [ "$desktop" = wayland-ext ]; then
+    "$tools/data_control_compositor" --socket=wayland-1 >"$dir/log" &
+  else
+    env HOME="$dir" WLR_BACKENDS=headless WLR_LIBINPUT_NO_DEVICES=1 \
+      WLR_RENDERER=pixman "${as[@]}" sway -c "$dir/config" >"$dir/log" 2>&1 &
+  fi
+  desktop_pid=$!
+  pids+=("$desktop_pid")
+  wait_until test -S "$dir/wayland-1" || { cat "$dir/log"; exit 1; }
+}
+wayland_ask() { timeout 10 wl-paste --no-newline ${1:+--type "$1"} 2>/dev/null; }
+wayland_paste() { wayland_ask; }
+wayland_types() { timeout 10 wl-paste --list-types 2>/dev/null; }
+wayland_copy() { owned_by "$2" wl-copy --foreground --type "$2"; }
+wayland_pause() { kill -STOP "$owner"; }
+wayland_freeze() { kill -"$1" "$desktop_pid"; }
+
+windows_clip() { "$emulator" "$tools/windows_clip.exe" "$@"; }
+windows_start() { text_type=CF_UNICODETEXT image_type=CF_BITMAP; windows_clip clear; }
+windows_paste() { windows_clip paste; }
+windows_types() { windows_clip types | tr -d '\r'; }
+windows_copy() {
+  if [ "$2" = "$image_type" ]; then windows_clip copy-image; else windows_clip copy "Z:$1"; fi
+}
+
+adapter() { "${desktop%-ext}_$1" "${@:2}"; }
+paste() { adapter paste; }
+types() { adapter types; }
+copy() {  # copy FILE [TYPE]: the bytes of FILE, under the text type by default
+  copied=$1
+  adapter copy "$1" "${2:-$text_type}"
+}
+copy_text() { printf '%s' "$1" >"$work/copied-$((++copies))" && copy "$work/copied-$copies"; }
+# owned_by TYPE COMMAND...: COMMAND, reading $copied, owns the clipboard
+# as $owner; it returns once TYPE gives $copied's bytes.
+owned_by() {
+  local type=$1
+  "${@:2}" <"$copied" >"$work/owner.out" 2>&1 &
+  owner=$!
+  pids+=("$owner")
+  wait_until adapter_gives "$type" "$copied" ||
+    { echo "$2 never took the clipboard: $(cat "$work/owner.out")"; return 1; }
+}
+adapter_gives() { cmp -s <("${desktop%-ext}_ask" "$1") "$2"; }
+run() {  # run [ARGS]: quillmore as a hotkey starts it; $status and $said
+  if [ "$desktop" = windows ]; then
+    said=$(windows_clip run "$@" </dev/null | tr -d '\r')
+  else
+    said=$(env "$tag" timeout 20 "$quillmore" "$@" 2>&1 </dev/null)
+  fi
+  status=$?
+}
+servers() {  # how many of this test's quillmore servers live
+  local p n=0
+  for p in $(pgrep -x quillmore); do
+    grep -qzx "$tag" "/proc/$p/environ" 2>/dev/null && n=$((n + 1))
+  done
+  echo "$n"
+}
+servers_are() { [ "$desktop" = windows ] || wait_until test "$(servers)" -eq "$1"; }
+# pastes TEXT: a paste gives TEXT, its line breaks the desktop's own.
+pastes() {
+  paste >"$work/pasted" || return 1
+  local want=$1
+  [ "$desktop" != windows ] || want=${want//$'\n'/$'\r\n'}
+  cmp -s "$work/pasted" <(printf '%s' "$want")
+}
+offers() { types | grep -qxF "$1"; }
+# outcome STATUS SAID [AFTER]: the run ended with STATUS saying SAID (one
+# line, a glob), a paste gives AFTER, and a run that wrote the clipboard
+# leaves one server, one that failed none.
+outcome() {
+  check "status $1 (was $status: $said)" test "$status" = "$1"
+  check "it said: $2" said_is "$2"
+  [ $# -lt 3 ] || check "a paste gives: ${3:0:60}" pastes "$3"
+  [ "$1" != 0 ] || check "its text type offered" offers "$text_type"
+  check "$((1 - ($1 != 0))) servers left" servers_are $((1 - ($1 != 0)))
+}
+said_is() { [[ $said == $1 && $said != *$'\n'* ]]; }  # one line, a glob
+large() { perl -e 'print join(" ", ($ARGV[0]) x 50000)' "$1"; }  # 3 MB
+
+worked='select a, b from t where x = 1 and y = 2 or z = 3 order by a'
+worked_out=$'select a,\n        b\n  from t\nwhere x = 1\n  and y = 2\n   or z = 3\norder by a'
+source_text='select a, b from t'
+laid_out=$'select a,\n        b\n  from t'
+taken='quillmore: cannot read the clipboard: another program took the clipboard while it was being read (GetText, status 0x80004005)'
+
+# --- The cases every desktop has.
+
+case_WorkedExample() {  # all
+  copy_text "$worked"
+  run
+  outcome 0 "" "$worked_out"
+}
+
+case_CrLfInput() {  # all
+  copy_text $'SELECT *\r\nFROM orders o\r\nWHERE o.id IN (1,2)\r\n  AND o.state = \'open\'\r\nORDER BY o.id'
+  run
+  outcome 0 "" $'SELECT *\n  FROM\norders o\nWHERE o.id IN (1,\n       2)\n  AND o.state = \'open\'\nORDER BY o.id'
+}
+
+case_EmptyClipboard() {  # all
+  check "nothing to paste before" eval '! paste >/dev/null'
+  run
+  outcome 0 "" ""
+}
+
+case_ImageOnly() {  # all
+  printf '\x89PNG\r\n\x1a\n\0\0\0\rIHDR' >"$work/image"
+  copy "$work/image" "$image_type"
+  check "the image offered" offers "$image_type"
+  run
+  outcome 0 "" ""
+  check "the image gone" eval '! offers "$image_type"'
+}
+
+# Lone surrogates on Windows, bytes that are not UTF-8 elsewhere.
+case_NonAscii() {  # all
+  copy_text $'select \'caf\u00e9 \u20ac\U0001F600\', \u8868 from t where x = \'\xed\xa0\x80\' or y = \'\xed\xb0\x80\''
+  run
+  outcome 0 "" $'select \'caf\u00e9 \u20ac\U0001F600\',\n        \u8868\n  from t\nwhere x = \'\xed\xa0\x80\'\n   or y = \'\xed\xb0\x80\''
+}
+
+# More than X11 sends in one piece; laid out, each copy comes out as alone.
+case_LargeText() {  # all
+  large "$worked ß" >"$work/large"
+  copy "$work/large"
+  run
+  outcome 0 "" "$(large "$worked_out ß")"
+}
+
+# The second run lays out the first one's result: a comma that had no space
+# after it now gets eight.
+case_SecondRun() {  # all
+  copy_text 'select a,b from t'
+  run && run
+  outcome 0 "" "$laid_out"
+}
+
+case_ArgumentsAreRefused() {  # all
+  copy_text "$source_text"
+  run --help x
+  outcome 2 'usage: quillmore (takes no arguments; lays out the SQL on the clipboard)' "$source_text"
+}
+
+# --- Linux: a server serves the text, and owners and desktops misbehave.
+
+case_HundredPastes() {  # linux
+  copy_text "$source_text"
+  run
+  outcome 0 "" "$laid_out"
+  local pasted=0
+  for _ in $(seq 99); do pastes "$laid_out" && pasted=$((pasted + 1)); done
+  check "99 more pastes ($pasted)" test "$pasted" -eq 99
+}
+
+case_NewCopyEndsTheServer() {  # linux
+  copy_text "$source_text"
+  run
+  outcome 0 "" "$laid_out"
+  copy_text 'the next copy'
+  check "the server ended" servers_are 0
+  check "the copy stays" pastes 'the next copy'
+}
+
+case_PausedOwner() {  # linux
+  copy_text "$source_text"
+  adapter pause
+  run
+  kill -CONT "$owner"
+  outcome 1 'quillmore: cannot read the clipboard: the owning program did not answer within 2 s (GetText, status 0x800705B4)' "$source_text"
+}
+
+# The owner is stopped while the run reads; another program copies; the
+# owner, resumed, answers the old request as the owner it was.
+case_OwnerReplacedWhileRead() {  # linux
+  copy_text 'select old from t'
+  adapter pause
+  local old=$owner
+  env "$tag" timeout 20 "$quillmore" >"$work/said" 2>&1 </dev/null &
+  local reader=$!
+  sleep 0.3
+  copy_text 'select new from t'
+  kill -CONT "$old"
+  wait "$reader"
+  status=$? said=$(cat "$work/said")
+  outcome 1 "$taken" 'select new from t'
+}
+
+# A double key press: each run lays the text out or fails because the other
+# took the clipboard while it read; never is the text lost.
+case_DoublePress() {  # linux
+  local lost=0 a b
+  for round in 1 2 3 4 5; do
+    copy_text "$source_text where x = $round"
+    env "$tag" "$quillmore" 2>/dev/null </dev/null &
+    a=$!
+    env "$tag" "$quillmore" 2>/dev/null </dev/null &
+    b=$!
+    wait "$a" "$b"
+    paste >"$work/pasted"
+    grep -qx "where x = $round" "$work/pasted" || lost=$((lost + 1))
+  done
+  check "5 double presses, the text lost $lost times" test "$lost" -eq 0
+}
+
+# A byte every 1.5 s, each within the wait for the next one: only the whole
+# read's deadline ends it, and the owner keeps the clipboard.
+case_TricklingOwner() {  # linux
+  printf 'select 1 from t' >"$work/small"
+  "$peer" "${desktop%-ext}-$([ "$desktop" = x11 ] && echo incr-)trickle" "$work/small" >"$work/peer" &
+  owner=$!
+  pids+=("$owner")
+  wait_until grep -qx ready "$work/peer"
+  run
+  outcome 1 'quillmore: cannot read the clipboard: the owning program sent*'
+  check "the owner kept the clipboard" kill -0 "$owner"
+}
+
+case_FrozenDesktop() {  # linux
+  copy_text "$source_text"
+  adapter freeze STOP
+  run
+  adapter freeze CONT
+  outcome 1 'quillmore: cannot read the clipboard: *did not answer within 2 s*' "$source_text"
+}
+
+# --- X11 only.
+
+case_TextTargetsAndLatin1() {  # x11
+  printf 'select \x27caf\xe9\x27 from t' >"$work/latin1"
+  copy "$work/latin1" STRING  # Latin-1 by definition
+  run
+  outcome 0 "" $'select \'caf\u00e9\'\n  from t'
+  check "its targets" test "$(types | tr '\n' ' ')" = \
+    'TARGETS TIMESTAMP MULTIPLE SAVE_TARGETS UTF8_STRING text/plain;charset=utf-8 STRING TEXT '
+  check "text/plain;charset=utf-8" test "$(x11_ask 'text/plain;charset=utf-8')" = "$(paste)"
+  check "xsel pastes it" test "$(timeout 10 xsel --clipboard --output)" = "$(paste)"
+  for target in STRING TEXT; do
+    check "$target in Latin-1" test "$(x11_ask $target)" = $'select \'caf\xe9\'\n  from t'
+  done
+  check "no image" eval '! x11_ask image/png'
+}
+
+# Requests pile up while the server is stopped; their requestors are gone by
+# the time it answers, the text one in the middle of an INCR transfer.
+case_RequestorsThatVanish() {  # x11
+  large "$source_text" >"$work/large"
+  copy "$work/large"
+  run
+  outcome 0 ""
+  local server
+  server=$(pgrep -x quillmore | while read -r p; do
+    grep -qzx "$tag" "/proc/$p/environ" 2>/dev/null && echo "$p"; done)
+  kill -STOP "$server"
+  for target in UTF8_STRING TARGETS STRING; do
+    xclip -o -selection clipboard -t $target >/dev/null 2>&1 &
+    sleep 0.2
+    kill $! 2>/dev/null
+  done
+  kill -CONT "$server"
+  check "the text whole" pastes "$(large "$laid_out")"
+  check "the same server serves" kill -0 "$server"
+}
+
+case_RelativeXauthority() {  # x11
+  # One cookie for any address and display (family 0xffff, no number), since
+  # the display number is Xvfb's choice.
+  { printf '\377\377\0\0\0\0\0\022MIT-MAGIC-COOKIE-1\0\020'
+    head -c 16 /dev/urandom; } >"$work/auth"
+  xvfb -auth "$work/auth"
+  cd "$work" && export XAUTHORITY=auth
+  copy_text "$source_text"
+  run
+  outcome 0 "" "$laid_out"
+  XAUTHORITY=missing run
+  check "refused: status 1, the server's reason and XAUTHORITY" grep -q \
+    '^1 .*refused the connection (Authorization required.*XAUTHORITY names "missing", which cannot be read' <<<"$status $said"
+  check "refused: the clipboard as it was" pastes "$laid_out"
+}
+
+# PRIMARY's owner is stopped, so each reader of it holds a client slot;
+# readers are added until the server refuses one, then one ends: the run
+# gets the last slot, and its server none.
+case_NoClientSlotLeft() {  # x11
+  xvfb -maxclients 64
+  copy_text "$source_text"
+  printf x | xclip -quiet -selection primary -i >/dev/null 2>&1 &
+  local primary=$! readers=() reader
+  pids+=("$primary")
+  sleep 0.2
+  kill -STOP "$primary"
+  for _ in $(seq 80); do
+    timeout 60 xclip -selection primary -o >/dev/null 2>&1 &
+    reader=$!
+    sleep 0.05
+    kill -0 "$reader" 2>/dev/null || break
+    readers+=("$reader")
+  done
+  kill "${readers[0]}"
+  run
+  check "the run works ($status $said)" test "$status $said" = "0 "
+  kill "${readers[@]:1}" 2>/dev/null
+  kill -KILL "$primary"
+  check "the text is kept" wait_until pastes "$laid_out"
+}
+
+manager() {  # manager: the peer as the clipboard manager, as $manager
+  "$peer" x11-manager "$work/saved" >"$work/manager" &
+  manager=$!
+  pids+=("$manager")
+  wait_until grep -qx ready "$work/manager"
+}
+
+case_Managers() {  # x11
+  # One that owns CLIPBOARD_MANAGER and never answers SAVE_TARGETS.
+  manager
+  kill -STOP "$manager"
+  copy_text "$source_text"
+  run
+  outcome 0 "" "$laid_out"
+  copy_text 'copied right after'
+  check "silent manager: the server ends" servers_are 0
+  sleep 6  # longer than any hand-over ever waits
+  check "silent manager: the copy stays" pastes 'copied right after'
+  kill -KILL "$manager"
+  # One that answers: it takes the text, and the server ends.
+  manager
+  copy_text "$source_text"
+  run
+  check "manager: the run works" test "$status $said" = "0 "
+  printf '%s' "$laid_out" >"$work/want"
+  check "manager: takes the laid-out text" wait_until cmp -s "$work/saved" "$work/want"
+  check "manager: the server ends" servers_are 0
+}
+
+# 64 KiB chunks without end: the read stops at its size limit.
+case_IncrFlood() {  # x11
+  head -c 1000000 /dev/zero | tr '\0' x >"$work/big"
+  "$peer" x11-incr-flood "$work/big" >"$work/peer" &
+  owner=$!
+  pids+=("$owner")
+  wait_until grep -qx ready "$work/peer"
+  run
+  outcome 1 'quillmore: cannot read the clipboard: *larger than 256 MiB*'
+  check "the owner kept the clipboard" kill -0 "$owner"
+}
+
+# A requestor asks for TARGETS without end while another program copies:
+# the server must see the copy and end.
+case_TargetsFloodThenCopy() {  # x11
+  local left=0 flood
+  for _ in 1 2 3 4 5; do
+    copy_text "$source_text"
+    run
+    "$peer" x11-targets-flood >/dev/null 2>&1 &
+    flood=$!
+    copy_text 'copied during a flood'
+    kill "$flood" && servers_are 0 || left=$((left + 1))
+  done
+  check "TARGETS flood and a copy: 5 rounds, $left servers left" test "$left" -eq 0
+}
+
+# --- Wayland only.
+
+# The peer offers only the types it is given, each with its own bytes, so
+# the text shows which type was read (wl-copy offers every text type with
+# the same bytes).
+case_PreferredTextTypeAndLatin1() {  # wayland
+  local plain=$work/plain utf8=$work/utf8 best=$work/best latin1=$work/latin1
+  printf 'select plain from t' >"$plain"
+  printf 'select utf8 from t' >"$utf8"
+  printf 'select best from t' >"$best"
+  printf 'select \x27caf\xe9\x27 from t' >"$latin1"
+  copied=$utf8
+  owned_by UTF8_STRING "$peer" wayland-types text/plain "$plain" UTF8_STRING "$utf8" \
+    STRING "$latin1" text/html "$plain"
+  run
+  outcome 0 "" $'select utf8\n  from t'
+  copied=$best
+  owned_by 'text/plain;charset=utf-8' "$peer" wayland-types text/plain "$plain" \
+    'text/plain;charset=utf-8' "$best"
+  run
+  outcome 0 "" $'select best\n  from t'
+  copied=$latin1
+  owned_by STRING "$peer" wayland-types STRING "$latin1"
+  run
+  outcome 0 "" $'select \'caf\u00e9\'\n  from t'
+  for type in UTF8_STRING text/plain; do
+    check "$type in UTF-8" test "$(wayland_ask $type)" = "$(paste)"
+  done
+  for type in STRING TEXT; do
+    check "$type in Latin-1" test "$(wayland_ask $type)" = $'select \'caf\xe9\'\n  from t'
+  done
+}
+
+# wl-paste whose output nobody reads fills its pipe and stops reading the
+# server's; the server goes on serving others, and one gone in the middle
+# of the text costs it nothing.
+case_ReadersThatStallOrVanish() {  # wayland
+  large "$source_text" >"$work/large"
+  copy "$work/large"
+  run
+  outcome 0 ""
+  wl-paste | sleep 60 &
+  local stuck=$!
+  check "served while one stalls" pastes "$(large "$laid_out")"
+  kill "$stuck"
+  check "served after it vanished" pastes "$(large "$laid_out")"
+  check "the same server" test "$(servers)" -eq 1
+}
+
+# The peer writes with a plain loop on the end it is given: that end must
+# block, or the text arrives cut short.
+case_BlockingWriter() {  # wayland
+  large "$source_text" >"$work/large"
+  copied=$work/large
+  owned_by "$text_type" "$peer" wayland-blocking "$work/large"
+  run
+  outcome 0 "" "$(large "$laid_out")"
+}
+
+case_CompositorVanishes() {  # wayland
+  copy_text "$source_text"
+  run
+  outcome 0 "" "$laid_out"
+  kill "$desktop_pid"
+  check "the server ended with its compositor" servers_are 0
+}
+
+case_WaylandWhereNamedX11Otherwise() {  # sway
+  copy_text 'select a, b from w'
+  local wayland=$WAYLAND_DISPLAY
+  WAYLAND_DISPLAY=wayland-gone run
+  outcome 1 'quillmore: cannot read the clipboard: no X display to use (DISPLAY is not set); the Wayland clipboard cannot be used either: cannot connect to the Wayland compositor "wayland-gone" (GetText, status 0x80004005)'
+  xvfb
+  printf 'select c, d from x' | xclip -selection clipboard -i
+  WAYLAND_DISPLAY=wayland-gone run
+  check "no compositor: X11" test "$status $(x11_paste)" = $'0 select c,\n        d\n  from x'
+  run
+  check "both: Wayland" pastes $'select a,\n        b\n  from w'
+  check "both: the X11 clipboard as it was" test "$(x11_paste)" = $'select c,\n        d\n  from x'
+}
+
+case_SpeaksExtWhereOffered() {  # ext
+  copy_text "$source_text"
+  WAYLAND_DEBUG=1 run
+  check "through ext-data-control" grep -q 'ext_data_control_device_v1' <<<"$said"
+  check "laid out" pastes "$laid_out"
+}
+
+# --- Windows only.
+
+# An application holds the clipboard open with a window of its own: each
+# step fails and says so in a box, and, let go, each gives the clipboard back.
+case_HeldOpen() {  # windows
+  copy_text "$source_text"
+  run --hold
+  outcome 1 'quillmore: cannot read the clipboard: another program has the clipboard open (GetText, status 0x80070005)
+HELD-STEPS' "$source_text"
+}
+
+case_AnsiText() {  # windows
+  printf '%s' "$source_text" >"$work/ansi"
+  windows_clip copy-ansi "Z:$work/ansi"
+  run
+  outcome 0 "" "$laid_out"
+}
+
+"${desktop%-ext}_start"
+"case_$name"
+finish "$desktop $name"
