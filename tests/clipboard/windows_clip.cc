@@ -1,10 +1,9 @@
-// windows_clip: the clipboard tool of the Windows desktop scenarios. Wine has
-// no standard command-line clipboard tool, so this one copies, pastes and
-// lists formats with plain Win32 calls that share nothing with quillmore's
-// backend, and runs quillmore.exe, answering its message boxes. Only
-// `run --hold` drives the backend itself, on purpose: while the clipboard is
-// held open it checks that each write step fails, and afterwards that each
-// step gives the clipboard back.
+// The Windows desktop scenarios' clipboard tool: Wine has no standard
+// command-line one. It copies, pastes and lists formats with plain Win32
+// calls that share nothing with quillmore's backend, and runs quillmore.exe,
+// answering its message boxes. Only `run --hold` drives the backend itself,
+// on purpose: with the clipboard held open each write step must fail, and
+// once let go each step must give the clipboard back.
 //
 //   windows_clip copy FILE | copy-ansi FILE | copy-image | paste | types
 //   windows_clip run [--hold] [ARG...]
@@ -14,7 +13,6 @@
 #include <io.h>
 #include <windows.h>
 
-#include <algorithm>
 #include <atomic>
 #include <cstdio>
 #include <cstdlib>
@@ -22,7 +20,6 @@
 #include <fstream>
 #include <functional>
 #include <iterator>
-#include <optional>
 #include <set>
 #include <string>
 #include <thread>
@@ -68,13 +65,13 @@ std::string Bytes(const std::u16string& units) {
 
 void Print(const std::string& s) { std::fwrite(s.data(), 1, s.size(), stdout); }
 
-[[noreturn]] void Fail(const std::string& why) {
-  std::fprintf(stderr, "windows_clip: %s\n", why.c_str());
+[[noreturn]] void Fail(const char* why) {
+  std::fprintf(stderr, "windows_clip: %s\n", why);
   std::exit(3);
 }
 
-// A test may wait for a clipboard that is briefly busy, where quillmore must
-// not; 5 seconds at the most.
+// Waits up to 5 s for a clipboard that is briefly busy, where quillmore must
+// not wait at all.
 void Open() {
   for (int i = 0; !OpenClipboard(nullptr); ++i) {
     if (i == 500) Fail("the clipboard stays open");
@@ -82,31 +79,12 @@ void Open() {
   }
 }
 
-// Empties the clipboard and places data.
 void Place(UINT format, HANDLE data) {
   Open();
   EmptyClipboard();
   const bool placed = SetClipboardData(format, data) != nullptr;
   CloseClipboard();
   if (!placed) Fail("the clipboard did not take the data");
-}
-
-HGLOBAL Global(const void* data, std::size_t bytes) {
-  HGLOBAL memory = GlobalAlloc(GMEM_MOVEABLE, bytes);
-  std::memcpy(GlobalLock(memory), data, bytes);
-  GlobalUnlock(memory);
-  return memory;
-}
-
-std::string ReadFile(const char* path) {
-  std::ifstream in(path, std::ios::binary);
-  if (!in) Fail(std::string("cannot read ") + path);
-  return {std::istreambuf_iterator<char>(in), {}};
-}
-
-BOOL CALLBACK Collect(HWND window, LPARAM list) {
-  reinterpret_cast<std::vector<HWND>*>(list)->push_back(window);
-  return TRUE;
 }
 
 // WM_GETTEXT is carried across processes, unlike GetWindowText.
@@ -116,68 +94,34 @@ std::string TextOf(HWND window) {
   return Bytes(reinterpret_cast<const char16_t*>(text));
 }
 
-// Prints the text of each message box of the process not seen before, and a
-// line for a box without quillmore's title or an icon; answers it with OK.
-void AnswerBoxes(DWORD process, std::set<HWND>& answered) {
-  std::vector<HWND> windows;
-  EnumWindows(&Collect, reinterpret_cast<LPARAM>(&windows));
-  for (HWND window : windows) {
-    DWORD owner = 0;
-    GetWindowThreadProcessId(window, &owner);
-    wchar_t kind[16] = {};
-    GetClassNameW(window, kind, 16);
-    if (owner != process || !IsWindowVisible(window) ||
-        std::wcscmp(kind, L"#32770") != 0 || !answered.insert(window).second) {
+// Prints the text of each message box of the thread not seen before (and a
+// line for a box without quillmore's title or an icon), and answers it OK.
+void AnswerBoxes(DWORD thread, std::set<HWND>& answered) {
+  for (HWND box = nullptr;
+       (box = FindWindowExW(nullptr, box, L"#32770", nullptr)) != nullptr;) {
+    if (GetWindowThreadProcessId(box, nullptr) != thread ||
+        !IsWindowVisible(box) || !answered.insert(box).second) {
       continue;
     }
     std::string text;
     bool icon = false;
-    std::vector<HWND> children;
-    EnumChildWindows(window, &Collect, reinterpret_cast<LPARAM>(&children));
-    for (HWND child : children) {
-      GetClassNameW(child, kind, 16);
-      if (std::wcscmp(kind, L"Static") != 0) continue;
-      if ((GetWindowLongW(child, GWL_STYLE) & SS_TYPEMASK) == SS_ICON) {
-        icon = SendMessageW(child, STM_GETICON, 0, 0) != 0;
-      } else if (!TextOf(child).empty()) {
-        text = TextOf(child);
+    for (HWND part = nullptr;
+         (part = FindWindowExW(box, part, L"Static", nullptr)) != nullptr;) {
+      if ((GetWindowLongW(part, GWL_STYLE) & SS_TYPEMASK) == SS_ICON) {
+        icon = SendMessageW(part, STM_GETICON, 0, 0) != 0;
+      } else if (!TextOf(part).empty()) {
+        text = TextOf(part);
       }
     }
-    const std::string title = TextOf(window);
+    const std::string title = TextOf(box);
     Print(text + "\n");
     if (title != "quillmore" || !icon) {
       Print("box titled '" + title + "' with" + (icon ? "" : "out") +
             " an icon\n");
     }
-    PostMessageW(window, WM_COMMAND, IDOK, 0);
+    PostMessageW(box, WM_COMMAND, IDOK, 0);
   }
 }
-
-// Holds the clipboard open for a window of its own, as an application does
-// while it works with it, until destroyed.
-class Holder {
- public:
-  Holder() {
-    thread_ = std::thread([this] {
-      HWND window = CreateWindowExW(0, L"STATIC", L"", 0, 0, 0, 0, 0,
-                                    HWND_MESSAGE, nullptr, nullptr, nullptr);
-      opened_ = OpenClipboard(window) ? 1 : -1;
-      while (!release_) Sleep(5);
-      CloseClipboard();
-      DestroyWindow(window);
-    });
-    while (opened_ == 0) Sleep(5);
-  }
-  ~Holder() {
-    release_ = true;
-    thread_.join();
-  }
-  std::atomic<int> opened_{0};
-
- private:
-  std::atomic<bool> release_{false};
-  std::thread thread_;
-};
 
 // Runs one step of the backend; prints how it failed, if it did.
 bool Failed(const char* step, const std::function<void()>& call) {
@@ -186,19 +130,31 @@ bool Failed(const char* step, const std::function<void()>& call) {
     return false;
   } catch (const quillmore::Error& error) {
     char code[16];
-    std::snprintf(code, sizeof code, "0x%08lX",
+    std::snprintf(code, sizeof code, " 0x%08lX\n",
                   static_cast<unsigned long>(error.code()));
-    Print(std::string(step) + " failed: " +
-          quillmore::OperationName(error.operation()) + " " + code + "\n");
+    Print(std::string(step) +
+          " failed: " + quillmore::OperationName(error.operation()) + code);
     return true;
   }
 }
 
 int Run(std::vector<std::string> arguments) {
-  std::optional<Holder> holder;
+  // A window of this program's own holds the clipboard open, as an
+  // application does while it works with it, from its own thread.
+  std::atomic<int> held{0};  // 1 held, -1 could not, 2 to be let go
+  std::thread holder;
   if (!arguments.empty() && arguments[0] == "--hold") {
     arguments.erase(arguments.begin());
-    if (holder.emplace().opened_ != 1) Fail("cannot hold the clipboard open");
+    holder = std::thread([&held] {
+      HWND window = CreateWindowExW(0, L"STATIC", L"", 0, 0, 0, 0, 0,
+                                    HWND_MESSAGE, nullptr, nullptr, nullptr);
+      held = OpenClipboard(window) ? 1 : -1;
+      while (held == 1) Sleep(5);
+      CloseClipboard();
+      DestroyWindow(window);
+    });
+    while (held == 0) Sleep(5);
+    if (held != 1) Fail("cannot hold the clipboard open");
   }
   wchar_t path[MAX_PATH];
   std::wstring exe(path, GetModuleFileNameW(nullptr, path, MAX_PATH));
@@ -217,33 +173,29 @@ int Run(std::vector<std::string> arguments) {
   std::set<HWND> answered;
   DWORD status = 99;
   const ULONGLONG deadline = GetTickCount64() + 60000;
-  for (;;) {
-    if (GetTickCount64() >= deadline) {
-      TerminateProcess(process.hProcess, 99);
-      Print("did not end\n");
-      break;
-    }
-    AnswerBoxes(process.dwProcessId, answered);
-    if (WaitForSingleObject(process.hProcess, 20) == WAIT_OBJECT_0) {
-      GetExitCodeProcess(process.hProcess, &status);
-      break;
-    }
+  do {
+    AnswerBoxes(process.dwThreadId, answered);
+  } while (WaitForSingleObject(process.hProcess, 20) == WAIT_TIMEOUT &&
+           GetTickCount64() < deadline);
+  if (!GetExitCodeProcess(process.hProcess, &status) ||
+      status == STILL_ACTIVE) {
+    TerminateProcess(process.hProcess, status = 99);
+    Print("did not end\n");
   }
-  CloseHandle(process.hProcess);
-  CloseHandle(process.hThread);
-  if (holder) {
+  if (holder.joinable()) {
     quillmore::Win32ClipboardText clipboard;
-    if (!Failed("Clear", [&] { clipboard.Clear(); })) {
-      Print("Clear succeeded while held\n");
-    }
-    if (!Failed("SetText", [&] { clipboard.SetText(u"new"); })) {
-      Print("SetText succeeded while held\n");
-    }
-    holder.reset();
+    const char16_t* text = u"new";
     const std::pair<const char*, std::function<void()>> steps[] = {
         {"GetText", [&] { clipboard.GetText(); }},
         {"Clear", [&] { clipboard.Clear(); }},
-        {"SetText", [&] { clipboard.SetText(u"x"); }}};
+        {"SetText", [&] { clipboard.SetText(text); }}};
+    for (const auto& [step, call] : {steps[1], steps[2]}) {
+      if (!Failed(step, call))
+        Print(step + std::string(" succeeded while held\n"));
+    }
+    held = 2;
+    holder.join();
+    text = u"x";
     for (const auto& [step, call] : steps) {
       Failed(step, call);
       const bool back = OpenClipboard(nullptr) && CloseClipboard();
@@ -258,28 +210,31 @@ int Run(std::vector<std::string> arguments) {
 int main(int argc, char** argv) {
   _setmode(_fileno(stdout), _O_BINARY);
   const std::string command = argc > 1 ? argv[1] : "";
-  if (command == "copy" && argc == 3) {
-    const std::u16string text = Units(ReadFile(argv[2]));
-    Place(CF_UNICODETEXT, Global(text.c_str(), (text.size() + 1) * 2));
-  } else if (command == "copy-ansi" && argc == 3) {
-    const std::string text = ReadFile(argv[2]);
-    Place(CF_TEXT, Global(text.c_str(), text.size() + 1));
+  if ((command == "copy" || command == "copy-ansi") && argc == 3) {
+    std::ifstream in(argv[2], std::ios::binary);
+    if (!in) Fail("cannot read the file");
+    const std::string bytes{std::istreambuf_iterator<char>(in), {}};
+    const std::u16string units = Units(bytes);
+    const bool ansi = command == "copy-ansi";
+    const std::size_t size = ansi ? bytes.size() + 1 : (units.size() + 1) * 2;
+    HGLOBAL memory = GlobalAlloc(GMEM_MOVEABLE, size);
+    std::memcpy(GlobalLock(memory),
+                ansi ? static_cast<const void*>(bytes.c_str()) : units.c_str(),
+                size);
+    GlobalUnlock(memory);
+    Place(ansi ? CF_TEXT : CF_UNICODETEXT, memory);
   } else if (command == "copy-image" && argc == 2) {
     const WORD rows[8] = {0xAA, 0x55, 0xAA, 0x55, 0xAA, 0x55, 0xAA, 0x55};
     Place(CF_BITMAP, CreateBitmap(8, 8, 1, 1, rows));
   } else if (command == "paste" && argc == 2) {
     Open();
-    std::optional<std::u16string> text;
-    if (HANDLE data = GetClipboardData(CF_UNICODETEXT)) {
-      if (const void* units = GlobalLock(data)) {
-        text.emplace(static_cast<const char16_t*>(units), GlobalSize(data) / 2);
-        text->resize(std::min(text->size(), text->find(u'\0')));
-        GlobalUnlock(data);
-      }
-    }
+    HANDLE data = GetClipboardData(CF_UNICODETEXT);
+    const auto* units = static_cast<const char16_t*>(GlobalLock(data));
+    std::u16string text(units ? units : u"", units ? GlobalSize(data) / 2 : 0);
+    if (units) GlobalUnlock(data);
     CloseClipboard();
-    if (!text) return 1;
-    Print(Bytes(*text));
+    if (!units) return 1;
+    Print(Bytes(text.substr(0, text.find(u'\0'))));
   } else if (command == "types" && argc == 2) {
     Open();
     for (UINT f = EnumClipboardFormats(0); f; f = EnumClipboardFormats(f)) {
@@ -292,8 +247,8 @@ int main(int argc, char** argv) {
     return Run({argv + 2, argv + argc});
   } else {
     std::fputs(
-        "usage: windows_clip copy FILE | copy-ansi FILE | copy-image | paste "
-        "| types | run [--hold] [ARG...]\n",
+        "usage: windows_clip copy FILE | copy-ansi FILE | copy-image | "
+        "paste | types | run [--hold] [ARG...]\n",
         stderr);
     return 2;
   }
