@@ -138,16 +138,34 @@ bool Failed(const char* step, const std::function<void()>& call) {
   }
 }
 
+// A window of this program's own, as applications open the clipboard with.
+HWND Window() {
+  return CreateWindowExW(0, L"STATIC", L"", 0, 0, 0, 0, 0, HWND_MESSAGE,
+                         nullptr, nullptr, nullptr);
+}
+
+// Whether an application can open the clipboard now: a window of another
+// thread, since Wine lets any caller without a window into a clipboard that
+// one without a window keeps open.
+bool Free() {
+  bool free = false;
+  std::thread([&free] {
+    HWND window = Window();
+    free = OpenClipboard(window) && CloseClipboard();
+    DestroyWindow(window);
+  }).join();
+  return free;
+}
+
 int Run(std::vector<std::string> arguments) {
-  // A window of this program's own holds the clipboard open, as an
-  // application does while it works with it, from its own thread.
+  // A window of its own thread holds the clipboard open, as an application
+  // does while it works with it.
   std::atomic<int> held{0};  // 1 held, -1 could not, 2 to be let go
   std::thread holder;
   if (!arguments.empty() && arguments[0] == "--hold") {
     arguments.erase(arguments.begin());
     holder = std::thread([&held] {
-      HWND window = CreateWindowExW(0, L"STATIC", L"", 0, 0, 0, 0, 0,
-                                    HWND_MESSAGE, nullptr, nullptr, nullptr);
+      HWND window = Window();
       held = OpenClipboard(window) ? 1 : -1;
       while (held == 1) Sleep(5);
       CloseClipboard();
@@ -198,7 +216,7 @@ int Run(std::vector<std::string> arguments) {
     text = u"x";
     for (const auto& [step, call] : steps) {
       Failed(step, call);
-      const bool back = OpenClipboard(nullptr) && CloseClipboard();
+      const bool back = Free();
       Print(std::string(step) + (back ? " gave it back\n" : " kept it\n"));
     }
   }
