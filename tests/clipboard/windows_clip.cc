@@ -13,16 +13,13 @@
 #include <io.h>
 #include <windows.h>
 
-#include <atomic>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
-#include <functional>
 #include <iterator>
 #include <set>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "base/error.h"
@@ -123,56 +120,37 @@ void AnswerBoxes(DWORD thread, std::set<HWND>& answered) {
   }
 }
 
-// Runs one step of the backend; prints how it failed, if it did.
-bool Failed(const char* step, const std::function<void()>& call) {
+const char* const kSteps[] = {"GetText", "Clear", "SetText"};
+
+// Runs step i of the backend; says how it failed, if it did.
+bool Step(int i, const char16_t* text) {
+  quillmore::Win32ClipboardText clipboard;
   try {
-    call();
-    return false;
+    if (i == 0) clipboard.GetText();
+    if (i == 1) clipboard.Clear();
+    if (i == 2) clipboard.SetText(text);
+    return true;
   } catch (const quillmore::Error& error) {
     char code[16];
     std::snprintf(code, sizeof code, " 0x%08lX\n",
                   static_cast<unsigned long>(error.code()));
-    Print(std::string(step) +
+    Print(std::string(kSteps[i]) +
           " failed: " + quillmore::OperationName(error.operation()) + code);
-    return true;
+    return false;
   }
 }
 
-// A window of this program's own, as applications open the clipboard with.
-HWND Window() {
-  return CreateWindowExW(0, L"STATIC", L"", 0, 0, 0, 0, 0, HWND_MESSAGE,
-                         nullptr, nullptr, nullptr);
-}
-
-// Whether an application can open the clipboard now: a window of another
-// thread, since Wine lets any caller without a window into a clipboard that
-// one without a window keeps open.
-bool Free() {
-  bool free = false;
-  std::thread([&free] {
-    HWND window = Window();
-    free = OpenClipboard(window) && CloseClipboard();
-    DestroyWindow(window);
-  }).join();
-  return free;
-}
-
 int Run(std::vector<std::string> arguments) {
-  // A window of its own thread holds the clipboard open, as an application
-  // does while it works with it.
-  std::atomic<int> held{0};  // 1 held, -1 could not, 2 to be let go
-  std::thread holder;
-  if (!arguments.empty() && arguments[0] == "--hold") {
+  // A window of its own holds the clipboard open, as an application does
+  // while it works with it. Wine tells openers apart by their window: that
+  // this window can open the clipboard after a step shows that the step did
+  // not leave it open, which a caller without a window could not see.
+  HWND window = CreateWindowExW(0, L"STATIC", L"", 0, 0, 0, 0, 0, HWND_MESSAGE,
+                                nullptr, nullptr, nullptr);
+  const bool hold = !arguments.empty() && arguments[0] == "--hold";
+  if (hold) {
     arguments.erase(arguments.begin());
-    holder = std::thread([&held] {
-      HWND window = Window();
-      held = OpenClipboard(window) ? 1 : -1;
-      while (held == 1) Sleep(5);
-      CloseClipboard();
-      DestroyWindow(window);
-    });
-    while (held == 0) Sleep(5);
-    if (held != 1) Fail("cannot hold the clipboard open");
+    if (!OpenClipboard(window)) Fail("cannot hold the clipboard open");
   }
   wchar_t path[MAX_PATH];
   std::wstring exe(path, GetModuleFileNameW(nullptr, path, MAX_PATH));
@@ -200,24 +178,16 @@ int Run(std::vector<std::string> arguments) {
     TerminateProcess(process.hProcess, status = 99);
     Print("did not end\n");
   }
-  if (holder.joinable()) {
-    quillmore::Win32ClipboardText clipboard;
-    const char16_t* text = u"new";
-    const std::pair<const char*, std::function<void()>> steps[] = {
-        {"GetText", [&] { clipboard.GetText(); }},
-        {"Clear", [&] { clipboard.Clear(); }},
-        {"SetText", [&] { clipboard.SetText(text); }}};
-    for (const auto& [step, call] : {steps[1], steps[2]}) {
-      if (!Failed(step, call))
-        Print(step + std::string(" succeeded while held\n"));
+  if (hold) {
+    for (int i = 1; i < 3; ++i) {
+      if (Step(i, u"new"))
+        Print(kSteps[i] + std::string(" succeeded while held\n"));
     }
-    held = 2;
-    holder.join();
-    text = u"x";
-    for (const auto& [step, call] : steps) {
-      Failed(step, call);
-      const bool back = Free();
-      Print(std::string(step) + (back ? " gave it back\n" : " kept it\n"));
+    CloseClipboard();
+    for (int i = 0; i < 3; ++i) {
+      Step(i, u"x");
+      const bool back = OpenClipboard(window) && CloseClipboard();
+      Print(kSteps[i] + std::string(back ? " gave it back\n" : " kept it\n"));
     }
   }
   return static_cast<int>(status);
