@@ -18,6 +18,7 @@
 #include <cstring>
 #include <fstream>
 #include <iterator>
+#include <optional>
 #include <set>
 #include <string>
 #include <vector>
@@ -84,6 +85,18 @@ void Place(UINT format, HANDLE data) {
   if (!placed) Fail("the clipboard did not take the data");
 }
 
+// The clipboard's text, none when it holds no text.
+std::optional<std::string> Paste() {
+  Open();
+  HANDLE data = GetClipboardData(CF_UNICODETEXT);
+  const auto* units = static_cast<const char16_t*>(GlobalLock(data));
+  std::u16string text(units ? units : u"", units ? GlobalSize(data) / 2 : 0);
+  if (units) GlobalUnlock(data);
+  CloseClipboard();
+  if (!units) return std::nullopt;
+  return Bytes(text.substr(0, text.find(u'\0')));
+}
+
 // WM_GETTEXT is carried across processes, unlike GetWindowText.
 std::string TextOf(HWND window) {
   wchar_t text[1024] = {};
@@ -148,6 +161,7 @@ int Run(std::vector<std::string> arguments) {
   HWND window = CreateWindowExW(0, L"STATIC", L"", 0, 0, 0, 0, 0, HWND_MESSAGE,
                                 nullptr, nullptr, nullptr);
   const bool hold = !arguments.empty() && arguments[0] == "--hold";
+  const std::optional<std::string> before = hold ? Paste() : std::nullopt;
   if (hold) {
     arguments.erase(arguments.begin());
     if (!OpenClipboard(window)) Fail("cannot hold the clipboard open");
@@ -175,15 +189,18 @@ int Run(std::vector<std::string> arguments) {
            GetTickCount64() < deadline);
   if (!GetExitCodeProcess(process.hProcess, &status) ||
       status == STILL_ACTIVE) {
-    TerminateProcess(process.hProcess, status = 99);
+    status = 99;
+    TerminateProcess(process.hProcess, status);
     Print("did not end\n");
   }
   if (hold) {
     for (int i = 1; i < 3; ++i) {
-      if (Step(i, u"new"))
+      if (Step(i, u"new")) {
         Print(kSteps[i] + std::string(" succeeded while held\n"));
+      }
     }
     CloseClipboard();
+    if (Paste() != before) Print("the clipboard changed while held\n");
     for (int i = 0; i < 3; ++i) {
       Step(i, u"x");
       const bool back = OpenClipboard(window) && CloseClipboard();
@@ -215,14 +232,9 @@ int main(int argc, char** argv) {
     const WORD rows[8] = {0xAA, 0x55, 0xAA, 0x55, 0xAA, 0x55, 0xAA, 0x55};
     Place(CF_BITMAP, CreateBitmap(8, 8, 1, 1, rows));
   } else if (command == "paste" && argc == 2) {
-    Open();
-    HANDLE data = GetClipboardData(CF_UNICODETEXT);
-    const auto* units = static_cast<const char16_t*>(GlobalLock(data));
-    std::u16string text(units ? units : u"", units ? GlobalSize(data) / 2 : 0);
-    if (units) GlobalUnlock(data);
-    CloseClipboard();
-    if (!units) return 1;
-    Print(Bytes(text.substr(0, text.find(u'\0'))));
+    const std::optional<std::string> text = Paste();
+    if (!text) return 1;
+    Print(*text);
   } else if (command == "types" && argc == 2) {
     Open();
     for (UINT f = EnumClipboardFormats(0); f; f = EnumClipboardFormats(f)) {
