@@ -9,6 +9,8 @@
 //   windows_clip run [--hold] [ARG...]
 //
 // Texts are WTF-8 both ways, so that lone surrogates can be written and read.
+// run prints each message box's text, a line a box, then with --hold how
+// each step went; its status is quillmore's.
 #include <fcntl.h>
 #include <io.h>
 #include <windows.h>
