@@ -105,9 +105,9 @@ servers_are() { [ "$desktop" = windows ] || wait_until test "$(servers)" -eq "$1
 # pastes TEXT: a paste gives TEXT, its line breaks the desktop's own.
 pastes() {
   paste >"$work/pasted" || return 1
-  local want=$1
-  [ "$desktop" != windows ] || want=${want//$'\n'/$'\r\n'}
-  cmp -s "$work/pasted" <(printf '%s' "$want")
+  local crlf=
+  [ "$desktop" != windows ] || crlf='s/\n/\r\n/g'
+  cmp -s "$work/pasted" <(printf '%s' "$1" | perl -pe "$crlf")
 }
 offers() { types | grep -qxF "$1"; }
 # outcome STATUS SAID [AFTER]: the run ended with STATUS saying SAID (one
@@ -500,8 +500,11 @@ case_SpeaksExtWhereOffered() {  # ext
 case_HeldOpen() {  # windows
   copy_text "$source_text"
   run --hold
-  outcome 1 'quillmore: cannot read the clipboard: another program has the clipboard open (GetText, status 0x80070005)
-HELD-STEPS' "$source_text"
+  local steps=${said#*$'\n'}
+  said=${said%%$'\n'*}
+  outcome 1 'quillmore: cannot read the clipboard: another program has the clipboard open (GetText, status 0x80070005)'
+  check "held, each write step fails; let go, each gives it back" test "$steps" = \
+    $'Clear failed: Clear 0x80070005\nSetText failed: SetText 0x80070005\nGetText gave it back\nClear gave it back\nSetText gave it back'
 }
 
 case_AnsiText() {  # windows
