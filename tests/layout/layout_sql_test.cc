@@ -94,27 +94,26 @@ class FailingEngine {
  public:
   explicit FailingEngine(std::size_t fail_at) : fail_at_(fail_at) {}
   Status Pattern(std::string_view p) {
-    return Call(Operation::kPattern, [&] { return real_.Pattern(p); });
+    return Call(Operation::kPattern, &Real::Pattern, p);
   }
-  Status Global(bool g) {
-    return Call(Operation::kGlobal, [&] { return real_.Global(g); });
-  }
+  Status Global(bool g) { return Call(Operation::kGlobal, &Real::Global, g); }
   Status IgnoreCase(bool i) {
-    return Call(Operation::kIgnoreCase, [&] { return real_.IgnoreCase(i); });
+    return Call(Operation::kIgnoreCase, &Real::IgnoreCase, i);
   }
   Status Replace(std::string_view s, std::string_view r, std::string* out) {
-    return Call(Operation::kReplace, [&] { return real_.Replace(s, r, out); });
+    return Call(Operation::kReplace, &Real::Replace, s, r, out);
   }
   std::vector<Operation> calls;
 
  private:
-  template <typename Real>
-  Status Call(Operation operation, Real real) {
+  using Real = PatternEngine<char>;
+  template <typename Method, typename... Args>
+  Status Call(Operation operation, Method method, Args... args) {
     calls.push_back(operation);
     if (calls.size() == fail_at_) return {status::kOutOfMemory, "injected"};
-    return real();
+    return (real_.*method)(args...);
   }
-  PatternEngine<char> real_;
+  Real real_;
   std::size_t fail_at_;
 };
 

@@ -132,81 +132,18 @@ TEST(PatternEngineResult, ReusesOrReplacesWhateverTheResultHeld) {
   EXPECT_EQ(text, "345");
 }
 
-// Patterns of the supported syntax and texts rich in what the layout rules
-// look at, for the oracle.
-class Generator {
- public:
-  explicit Generator(std::uint32_t seed) : rng_(seed) {}
-
-  std::string Pattern(int depth = 0) {
-    std::string out;
-    const int alternatives = depth < 2 && Chance(4) ? 2 + Below(2) : 1;
-    for (int a = 0; a < alternatives; ++a) {
-      if (a > 0) out += '|';
-      for (int i = 1 + Below(depth == 0 ? 4 : 3); i > 0; --i) {
-        const int kind = Below(depth < 3 ? 10 : 7);
-        if (kind < 5) {
-          out += Literal();
-        } else if (kind < 7) {
-          out += '[';
-          for (int n = 1 + Below(3); n > 0; --n) out += Literal();
-          out += ']';
-        } else {
-          out += '(' + Pattern(depth + 1) + ')';
-        }
-        if (Chance(4)) out += '+';
-      }
-    }
-    return out;
-  }
-
-  // NUL and `high`, a unit beyond ASCII, must pass through untouched. One
-  // text in four is long enough for the vector scan's 64-byte windows.
-  template <typename Unit>
-  std::basic_string<Unit> Text(Unit high, std::size_t limit) {
-    const std::basic_string<Unit> units =
-        U<Unit>(std::string(" ,\r\n\taAnNdDoOrRwWhHeEfFmM$\\\0", 28)) + high;
-    std::basic_string<Unit> out;
-    for (std::size_t n = std::min<std::size_t>(
-             limit, Chance(4) ? 64 + Below(300) : Below(24));
-         n > 0; --n) {
-      out += units[Below(static_cast<int>(units.size()))];
-    }
-    return out;
-  }
-
-  int Below(int n) {
-    return std::uniform_int_distribution<int>(0, n - 1)(rng_);
-  }
-  bool Chance(int one_in) { return Below(one_in) == 0; }
-
- private:
-  std::string Literal() {
-    static const char* const kLiterals[] = {" ",   ",",   "a",  "n", "d",
-                                            "o",   "r",   "A",  "O", "R",
-                                            "\\r", "\\n", "\t", "w", "e"};
-    return kLiterals[Below(15)];
-  }
-
-  std::mt19937 rng_;
-};
-
 template <typename Unit, typename OracleChar>
 void CompareWithOracle(std::uint32_t seed, Unit high) {
-  Generator gen(seed);
+  std::mt19937 rng(seed);
+  Speller speller{[&](int n) { return static_cast<int>(rng() % n); }};
   for (int p = 0; p < 1500 / QUILLMORE_TEST_SCALE_DOWN; ++p) {
-    const std::string pattern = gen.Pattern();
-    const bool ignore_case = gen.Chance(2);
-    const bool global = !gen.Chance(5);
-    const std::string tmpl = gen.Chance(2) ? "<$1>" : "#";
-    PatternEngine<Unit> engine;
-    ASSERT_TRUE(engine.Pattern(U<Unit>(pattern)).ok()) << pattern;
-    engine.Global(global);
-    engine.IgnoreCase(ignore_case);
+    const std::string pattern = speller.Pattern();
+    const bool ignore_case = speller.Chance(2), global = !speller.Chance(5);
+    const std::string tmpl = speller.Chance(2) ? "<$1>" : "#";
     for (int t = 0; t < 12; ++t) {
-      const auto text = gen.Text<Unit>(high, OracleTextLimit(pattern));
-      ASSERT_EQ((OracleDisagreement<Unit, OracleChar>(
-                    engine, pattern, ignore_case, global, tmpl, text)),
+      const auto text = speller.Text(high, OracleTextLimit(pattern));
+      ASSERT_EQ((OracleDisagreement<Unit, OracleChar>(pattern, ignore_case,
+                                                      global, tmpl, text)),
                 "")
           << "seed " << seed;
     }

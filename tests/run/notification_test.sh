@@ -17,13 +17,9 @@ notifies() { grep -c 'member=Notify$' "$work/monitor"; }
 
 # No service files: the machine's own notification server is never started.
 cat >"$work/bus.conf" <<CONF
-<busconfig>
-  <type>session</type> <listen>unix:path=$work/bus</listen> <auth>EXTERNAL</auth>
-  <policy context="default">
-    <allow send_destination="*" eavesdrop="true"/> <allow eavesdrop="true"/>
-    <allow own="*"/>
-  </policy>
-</busconfig>
+<busconfig><type>session</type><listen>unix:path=$work/bus</listen><auth>EXTERNAL</auth>
+  <policy context="default"><allow send_destination="*" eavesdrop="true"/>
+  <allow eavesdrop="true"/><allow own="*"/></policy></busconfig>
 CONF
 bus=unix:path=$work/bus
 export DBUS_SESSION_BUS_ADDRESS=$bus
