@@ -58,62 +58,57 @@ struct MaybeFailingEngine : PatternEngine<char> {
   bool fails;
 };
 
-// One row per failing step: what it leaves on the clipboard and tells.
-const struct {
-  std::string failing;
+struct FailureCase {
+  std::string failing;  // the step that fails, and the case's name
   std::optional<std::string> after;
   std::vector<std::string> calls;
   const char* report;
-} kFailures[] = {
-    {"GetText",
-     "a,b",
-     {"GetText"},
-     "quillmore: cannot read the clipboard: another program holds the "
-     "clipboard open (GetText, status 0x80070005)"},
-    {"Replace",
-     "a,b",
-     {"GetText"},
-     "quillmore: cannot lay out the text: not enough memory for the result "
-     "(Replace, status 0x8007000E)"},
-    {"Clear",
-     "a,b",
-     {"GetText", "Clear"},
-     "quillmore: cannot empty the clipboard: another program holds the "
-     "clipboard open (Clear, status 0x80070005)"},
-    // The write fails after the clear: the source goes back, once.
-    {"SetTextOnce",
-     "a,b",
-     {"GetText", "Clear", "SetText", "SetText"},
-     "quillmore: cannot write the clipboard: another program holds the "
-     "clipboard open (SetText, status 0x80070005); the original text was "
-     "put back on the clipboard"},
-    {"SetText",
-     std::nullopt,
-     {"GetText", "Clear", "SetText", "SetText"},
-     "quillmore: cannot write the clipboard: another program holds the "
-     "clipboard open (SetText, status 0x80070005); the original text could "
-     "not be put back either (another program holds the clipboard open), "
-     "and the clipboard is empty"},
 };
 
-TEST(FormatClipboard, EveryFailingStepEndsTheRunAndTellsWhatHappened) {
-  for (const auto& c : kFailures) {
-    SCOPED_TRACE(c.failing);
-    FakeClipboard clipboard;
-    clipboard.failing = c.failing;
-    std::vector<std::string> reports;
-    const int status = RunAndReport(
-        [&] { return &clipboard; },
-        [&] {
-          return std::make_unique<MaybeFailingEngine>(c.failing == "Replace");
-        },
-        [&](const std::string& line) { reports.push_back(line); });
-    EXPECT_EQ(status, kExitFailure);
-    EXPECT_EQ(clipboard.text, c.after);
-    EXPECT_EQ(clipboard.calls, c.calls);
-    EXPECT_EQ(reports, std::vector<std::string>{c.report});
-  }
+void PrintTo(const FailureCase& c, std::ostream* os) { *os << c.failing; }
+
+class FormatClipboardFailure : public ::testing::TestWithParam<FailureCase> {};
+
+TEST_P(FormatClipboardFailure, EndsTheRunAndTellsWhatHappened) {
+  const FailureCase& c = GetParam();
+  FakeClipboard clipboard;
+  clipboard.failing = c.failing;
+  std::vector<std::string> reports;
+  const int status = RunAndReport(
+      [&] { return &clipboard; },
+      [&] {
+        return std::make_unique<MaybeFailingEngine>(c.failing == "Replace");
+      },
+      [&](const std::string& line) { reports.push_back(line); });
+  EXPECT_EQ(status, kExitFailure);
+  EXPECT_EQ(clipboard.text, c.after);
+  EXPECT_EQ(clipboard.calls, c.calls);
+  EXPECT_EQ(reports, std::vector<std::string>{c.report});
 }
+
+// clang-format off
+INSTANTIATE_TEST_SUITE_P(EveryStep, FormatClipboardFailure, ::testing::Values(
+    FailureCase{"GetText", "a,b", {"GetText"},
+        "quillmore: cannot read the clipboard: another program holds the "
+        "clipboard open (GetText, status 0x80070005)"},
+    FailureCase{"Replace", "a,b", {"GetText"},
+        "quillmore: cannot lay out the text: not enough memory for the result "
+        "(Replace, status 0x8007000E)"},
+    FailureCase{"Clear", "a,b", {"GetText", "Clear"},
+        "quillmore: cannot empty the clipboard: another program holds the "
+        "clipboard open (Clear, status 0x80070005)"},
+    // The write fails after the clear: the source goes back, once.
+    FailureCase{"SetTextOnce", "a,b", {"GetText", "Clear", "SetText", "SetText"},
+        "quillmore: cannot write the clipboard: another program holds the "
+        "clipboard open (SetText, status 0x80070005); the original text was "
+        "put back on the clipboard"},
+    FailureCase{"SetText", std::nullopt, {"GetText", "Clear", "SetText", "SetText"},
+        "quillmore: cannot write the clipboard: another program holds the "
+        "clipboard open (SetText, status 0x80070005); the original text could "
+        "not be put back either (another program holds the clipboard open), "
+        "and the clipboard is empty"}),
+    [](const auto& info) { return info.param.failing; });
+// clang-format on
 
 }  // namespace
 }  // namespace quillmore
