@@ -163,7 +163,7 @@ TEST(PatternEngineLarge, TheGeneralMatcherKeepsNoStackPerUnit) {
   PatternEngine<char> engine;
   ASSERT_TRUE(engine.Pattern("( |,)+x|( )+").ok());
   ASSERT_TRUE(engine.Global(true).ok());
-  std::string text(2'000'000, ' ');
+  std::string text(2'000'000 / QUILLMORE_TEST_SCALE_DOWN, ' ');
   text += "x,";
   std::string out;
   ASSERT_TRUE(engine.Replace(text, "<$1>", &out).ok());
