@@ -1,9 +1,6 @@
 #!/usr/bin/env bash
-# The Windows zip CPack makes of the cross build: the very programs the
-# other Windows tests ran, each a 32-bit graphical program needing only
-# system DLLs, quillmore.exe with its icon of three images and a version
-# record, the readme and the licence with Windows line breaks; the filter,
-# run from the unpacked zip under Wine, lays out.
+# The Windows zip CPack makes of the cross build, checked with the tools
+# that read its parts, and the filter from it run under Wine.
 # usage: windows_zip_test.sh BUILD_DIR EMULATOR
 set -uo pipefail
 build=$1 emulator=$2
@@ -19,7 +16,6 @@ dir=$(ls -d "$work"/unpacked/*)
 check "zip holds the programs, the readme and the licence" test \
   "$(cd "$dir" && ls | tr '\n' ' ')" = "LICENSE.txt README.txt quillmore-layout.exe quillmore.exe "
 for exe in quillmore quillmore-layout; do
-  check "$exe.exe is the built one" cmp "$build/run/$exe.exe" "$dir/$exe.exe"
   check "$exe.exe needs only system DLLs" test -z "$(i686-w64-mingw32-objdump -p \
     "$dir/$exe.exe" | sed -n 's/.*DLL Name: //p' | grep -viE '^(kernel32|user32|msvcrt)\.dll$')"
 done

@@ -1,9 +1,10 @@
-// The test oracle for PatternEngine: the same replacement computed by
-// std::regex in ECMAScript mode, a backtracking engine that shares no code
-// with ours. Only for short texts: it recurses as it matches.
+// The oracle for PatternEngine: std::regex (ECMAScript), a backtracking
+// engine that shares no code with ours, on patterns and texts spelled for
+// it. It recurses: short texts only.
 #ifndef QUILLMORE_TESTS_LAYOUT_REGEX_ORACLE_H_
 #define QUILLMORE_TESTS_LAYOUT_REGEX_ORACLE_H_
 
+#include <algorithm>
 #include <regex>
 #include <string>
 
@@ -11,12 +12,62 @@
 
 namespace quillmore {
 
-// How long a text the oracle can be given for pattern without risking
-// exponential time: a backtracking engine takes time exponential in the
-// text for a repeated group ("(a|a)+") and polynomial of the degree of the
-// number of "+" for a chain of them ("a+a+a+b"). Patterns with at most one
-// "+", on a single unit, get long texts (long enough for the vector scan);
-// all others only short ones.
+// Spells a pattern of the supported syntax whatever its choices, and texts
+// rich in what the layout rules look at; choose(n) gives a number below n
+// (random ones for the tests, the input's bytes for the fuzzer).
+template <typename Choose>
+struct Speller {
+  Choose choose;
+
+  bool Chance(int one_in) { return choose(one_in) == 0; }
+
+  std::string Pattern(int depth = 0) {
+    static const char* const kLiterals[] = {" ",   ",",   "a",  "n", "d",
+                                            "o",   "r",   "A",  "O", "R",
+                                            "\\r", "\\n", "\t", "w", "e"};
+    std::string out;
+    const int alternatives = depth < 2 && Chance(4) ? 2 + choose(2) : 1;
+    for (int a = 0; a < alternatives; ++a) {
+      if (a > 0) out += '|';
+      for (int i = 1 + choose(depth == 0 ? 4 : 3); i > 0; --i) {
+        const int kind = choose(depth < 3 ? 10 : 7);
+        if (kind < 5) {
+          out += kLiterals[choose(15)];
+        } else if (kind < 7) {
+          out += '[';
+          for (int n = 1 + choose(3); n > 0; --n) out += kLiterals[choose(15)];
+          out += ']';
+        } else {
+          out += '(' + Pattern(depth + 1) + ')';
+        }
+        if (Chance(4)) out += '+';
+      }
+    }
+    return out;
+  }
+
+  // NUL and `high`, a unit beyond ASCII, must pass through untouched. One
+  // text in four is long enough for the vector scan's 64-byte windows.
+  template <typename Unit>
+  std::basic_string<Unit> Text(Unit high, std::size_t limit) {
+    const std::string ascii(" ,\r\n\taAnNdDoOrRwWhHeEfFmM$\\\0", 28);
+    const std::basic_string<Unit> units =
+        std::basic_string<Unit>(ascii.begin(), ascii.end()) + high;
+    std::basic_string<Unit> out;
+    for (std::size_t n = std::min<std::size_t>(
+             limit, Chance(4) ? 64 + choose(300) : choose(24));
+         n > 0; --n) {
+      out += units[choose(static_cast<int>(units.size()))];
+    }
+    return out;
+  }
+};
+template <typename Choose>
+Speller(Choose) -> Speller<Choose>;
+
+// How long a text the oracle can take for pattern in reasonable time: a
+// repeated group ("(a|a)+") backtracks exponentially, a chain of "+" to the
+// power of its length. One "+" on a single unit gets vector-scan lengths.
 inline std::size_t OracleTextLimit(const std::string& pattern) {
   std::size_t pluses = 0;
   bool repeated_group = false;
@@ -28,57 +79,37 @@ inline std::size_t OracleTextLimit(const std::string& pattern) {
   return pluses <= 1 && !repeated_group ? 400 : 20;
 }
 
-// What the engine must produce, computed by std::regex, in CharT (char, or
-// wchar_t holding UTF-16 units one to one).
-template <typename CharT>
-std::basic_string<CharT> OracleReplace(const std::basic_string<CharT>& pattern,
-                                       bool ignore_case, bool global,
-                                       const std::basic_string<CharT>& source,
-                                       const std::basic_string<CharT>& tmpl) {
-  auto flags = std::regex_constants::ECMAScript;
-  if (ignore_case) flags |= std::regex_constants::icase;
-  const std::basic_regex<CharT> re(pattern, flags);
-  std::basic_string<CharT> out;
-  auto at = source.cbegin();
-  std::match_results<typename std::basic_string<CharT>::const_iterator> m;
-  while (std::regex_search(at, source.cend(), m, re)) {
-    out.append(at, m[0].first);
-    for (std::size_t i = 0; i < tmpl.size(); ++i) {
-      if (tmpl[i] == '$' && i + 1 < tmpl.size() && tmpl[i + 1] == '1') {
-        if (m[1].matched) out.append(m[1].first, m[1].second);
-        ++i;
-      } else {
-        out += tmpl[i];
-      }
-    }
-    at = m[0].second;
-    if (!global) break;
-  }
-  out.append(at, source.cend());
-  return out;
-}
-
-// Empty when engine, set to pattern with the given modes, replaces in text
-// as the oracle does (or refuses "$1" without a group, as it must); else
-// what went wrong. Patterns too hard for the oracle are not judged.
+// Empty when a fresh engine, set to pattern and the modes, replaces as the
+// oracle does (or refuses "$1" without a group); else what went wrong.
+// OracleChar is char, or wchar_t holding UTF-16 units one to one.
 template <typename Unit, typename OracleChar>
-std::string OracleDisagreement(PatternEngine<Unit>& engine,
-                               const std::string& pattern, bool ignore_case,
+std::string OracleDisagreement(const std::string& pattern, bool ignore_case,
                                bool global, const std::string& tmpl,
                                const std::basic_string<Unit>& text) {
   using Oracle = std::basic_string<OracleChar>;
+  PatternEngine<Unit> engine;
+  const Status set =
+      engine.Pattern(std::basic_string<Unit>(pattern.begin(), pattern.end()));
+  if (!set.ok()) return "refused " + pattern + ": " + set.cause;
+  engine.Global(global);
+  engine.IgnoreCase(ignore_case);
   std::basic_string<Unit> got;
   const Status status = engine.Replace(
       text, std::basic_string<Unit>(tmpl.begin(), tmpl.end()), &got);
   Oracle expected;
   try {
-    const std::regex groups(pattern, std::regex_constants::ECMAScript);
-    if (tmpl.find("$1") != std::string::npos && groups.mark_count() == 0) {
+    auto flags = std::regex_constants::ECMAScript;
+    if (ignore_case) flags |= std::regex_constants::icase;
+    const std::basic_regex<OracleChar> re(
+        Oracle(pattern.begin(), pattern.end()), flags);
+    if (tmpl.find("$1") != std::string::npos && re.mark_count() == 0) {
       return status.ok() ? "took $1 without a group in " + pattern : "";
     }
-    expected = OracleReplace(
-        Oracle(pattern.begin(), pattern.end()), ignore_case, global,
-        Oracle(text.begin(), text.end()), Oracle(tmpl.begin(), tmpl.end()));
+    // The templates ("<$1>", "#") mean the same to std::regex_replace.
+    expected = std::regex_replace(
+        Oracle(text.begin(), text.end()), re, Oracle(tmpl.begin(), tmpl.end()),
+        global ? std::regex_constants::format_default
+               : std::regex_constants::format_first_only);
   } catch (const std::regex_error& error) {
     if (error.code() == std::regex_constants::error_complexity ||
         error.code() == std::regex_constants::error_stack) {

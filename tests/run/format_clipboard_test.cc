@@ -1,6 +1,6 @@
-// The run and its failure path, with a clipboard that fails on command: real
-// clipboards cannot be made to fail at each step, so this one stands in for
-// them. The backends run against real clipboards in tests/clipboard.
+// The run's failure path, with a clipboard that fails on command: real
+// clipboards cannot be made to fail at each step (tests/clipboard runs the
+// backends against real ones).
 #include "run/format_clipboard.h"
 
 #include <gtest/gtest.h>
@@ -18,8 +18,7 @@ namespace {
 class FakeClipboard : public ClipboardText<char> {
  public:
   std::optional<std::string> text = "a,b";
-  // The operation that fails; "SetTextOnce" fails only the first SetText,
-  // so that putting the source back succeeds.
+  // "SetTextOnce" fails only the first SetText, so the restore succeeds.
   std::string failing;
   std::vector<std::string> calls;
 
@@ -48,11 +47,9 @@ class FakeClipboard : public ClipboardText<char> {
   }
 };
 
-// An engine whose Replace fails when the case says so, as when memory runs
-// out.
+// Replace fails as when memory runs out.
 struct MaybeFailingEngine : PatternEngine<char> {
-  explicit MaybeFailingEngine(std::string_view step)
-      : fails(step == "Replace") {}
+  explicit MaybeFailingEngine(bool fails) : fails(fails) {}
   Status Replace(std::string_view text, std::string_view replacement,
                  std::string* result) {
     if (!fails) return PatternEngine<char>::Replace(text, replacement, result);
@@ -61,13 +58,10 @@ struct MaybeFailingEngine : PatternEngine<char> {
   bool fails;
 };
 
-using Calls = std::vector<std::string>;
-
-// What each failing step leaves on the clipboard and tells the user.
 struct FailureCase {
-  const char* failing;  // the step that fails; its name names the case too
+  std::string failing;  // the step that fails, and the case's name
   std::optional<std::string> after;
-  Calls calls;
+  std::vector<std::string> calls;
   const char* report;
 };
 
@@ -81,11 +75,10 @@ TEST_P(FormatClipboardFailure, EndsTheRunAndTellsWhatHappened) {
   clipboard.failing = c.failing;
   std::vector<std::string> reports;
   const int status = RunAndReport(
-      [&] {  // the run borrows the fake, it does not own it
-        return std::unique_ptr<FakeClipboard, void (*)(FakeClipboard*)>(
-            &clipboard, [](FakeClipboard*) {});
+      [&] { return &clipboard; },
+      [&] {
+        return std::make_unique<MaybeFailingEngine>(c.failing == "Replace");
       },
-      [&] { return std::make_unique<MaybeFailingEngine>(c.failing); },
       [&](const std::string& line) { reports.push_back(line); });
   EXPECT_EQ(status, kExitFailure);
   EXPECT_EQ(clipboard.text, c.after);
@@ -93,7 +86,6 @@ TEST_P(FormatClipboardFailure, EndsTheRunAndTellsWhatHappened) {
   EXPECT_EQ(reports, std::vector<std::string>{c.report});
 }
 
-// One row per failing step, laid out as a table.
 // clang-format off
 INSTANTIATE_TEST_SUITE_P(EveryStep, FormatClipboardFailure, ::testing::Values(
     FailureCase{"GetText", "a,b", {"GetText"},
@@ -115,7 +107,7 @@ INSTANTIATE_TEST_SUITE_P(EveryStep, FormatClipboardFailure, ::testing::Values(
         "clipboard open (SetText, status 0x80070005); the original text could "
         "not be put back either (another program holds the clipboard open), "
         "and the clipboard is empty"}),
-    [](const auto& info) { return std::string(info.param.failing); });
+    [](const auto& info) { return info.param.failing; });
 // clang-format on
 
 }  // namespace
