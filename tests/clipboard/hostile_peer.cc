@@ -1,36 +1,29 @@
 // Clipboard peers for the tests, one program with modes, each playing what
-// no standard tool (xclip, xsel, wl-copy, wl-paste) can. Owners print
-// "ready" once they hold their selection and end when another program takes
-// it; FILE's bytes are offered as UTF-8 text.
+// no standard tool (xclip, xsel, wl-copy, wl-paste) can. Owners offer
+// FILE's bytes as UTF-8 text, print "ready" once they hold their selection
+// and end when another program takes it.
 //
-//   hostile_peer wayland-blocking FILE
-//     wlr data-control owner writing with a plain blocking loop on the fd as
-//     it gets it (wl-copy makes its end blocking first), so a receiver that
-//     made that end non-blocking sees it stop at EAGAIN. Prints "wrote N of
-//     M" per paste, as all Wayland modes do.
-//   hostile_peer wayland-trickle FILE
-//     The same, one byte every 1.5 s (a child per paste); wl-copy writes at
-//     full speed.
-//   hostile_peer wayland-types TYPE FILE [TYPE FILE...]
-//     Offers only the TYPEs, each with its own FILE's bytes; wl-copy offers
-//     every text type with the same bytes, whatever --type says.
-//   hostile_peer x11-owner FILE
-//     CLIPBOARD owner answering UTF8_STRING whole. Unlike xclip and xsel it
-//     shrugs off X errors, so it lives on after answering, once stopped and
+//   wayland-blocking FILE: a wlr data-control owner writing with a plain
+//     blocking loop on the fd as it gets it (wl-copy makes its end blocking
+//     first), so a receiver that made it non-blocking sees it stop at
+//     EAGAIN. Prints "wrote N of M" per paste, as all Wayland modes do.
+//   wayland-trickle FILE: the same, one byte every 1.5 s (a child a paste).
+//   wayland-types TYPE FILE [TYPE FILE...]: offers only the TYPEs, each with
+//     its FILE's bytes; wl-copy offers every text type with the same bytes.
+//   x11-owner FILE: a CLIPBOARD owner that, unlike xclip and xsel, shrugs
+//     off X errors, so it lives on after answering, once stopped and
 //     resumed, a requestor whose window is gone.
-//   hostile_peer x11-incr-trickle FILE
-//     Answers through INCR, one byte every 1.5 s; xclip's INCR is full speed.
-//   hostile_peer x11-incr-flood FILE
-//     Answers through INCR with 64 KiB chunks of FILE's bytes, over and over,
-//     never the closing empty chunk.
-//   hostile_peer x11-manager FILE
-//     A clipboard manager; no standard tool answers SAVE_TARGETS, and the
-//     desktops' managers never take the text over as the protocol has it.
-//     Owns CLIPBOARD_MANAGER; asked to convert SAVE_TARGETS, it fetches
-//     UTF8_STRING from the CLIPBOARD owner, writes it to FILE, takes
+//   x11-incr-trickle FILE: answers through INCR, one byte every 1.5 s;
+//     xclip's INCR goes at full speed.
+//   x11-incr-flood FILE: answers through INCR with 64 KiB chunks of FILE's
+//     bytes, over and over, never the closing empty chunk.
+//   x11-manager FILE: a clipboard manager; no standard tool answers
+//     SAVE_TARGETS and the desktops' managers never take the text over as
+//     the protocol has it. Owns CLIPBOARD_MANAGER; asked for SAVE_TARGETS,
+//     fetches UTF8_STRING from the CLIPBOARD owner, writes it to FILE, takes
 //     CLIPBOARD and serves the text, then answers.
-//   hostile_peer x11-targets-flood
-//     Asks the CLIPBOARD's owner for TARGETS until killed, never waiting.
+//   x11-targets-flood: asks the CLIPBOARD owner for TARGETS until killed,
+//     never waiting.
 #include <signal.h>
 #include <unistd.h>
 #include <wayland-client.h>
@@ -46,8 +39,6 @@
 #include <iterator>
 #include <map>
 #include <string>
-#include <utility>
-#include <vector>
 
 #include "wlr-data-control-unstable-v1-client-protocol.h"
 
@@ -71,7 +62,7 @@ bool Read(const char* path, std::string* bytes) {
 
 // --- Wayland -------------------------------------------------------------
 
-std::vector<std::pair<std::string, std::string>> offers;  // type, bytes
+std::map<std::string, std::string> offers;  // type to bytes
 wl_seat* seat;
 zwlr_data_control_manager_v1* manager;
 bool replaced;
@@ -90,26 +81,19 @@ void GlobalRemove(void*, wl_registry*, std::uint32_t) {}
 // The plain loop: whatever the fd's flags, write until done or refused.
 void WriteAll(int fd, const std::string& bytes) {
   std::size_t written = 0;
-  int error = 0;
-  while (written < bytes.size()) {
-    const std::size_t step = trickle ? 1 : bytes.size() - written;
-    const ssize_t n = write(fd, bytes.data() + written, step);
-    if (n < 0) {
-      error = errno;
-      break;
-    }
-    written += static_cast<std::size_t>(n);
-    if (trickle && written < bytes.size()) usleep(kTrickle);
+  for (ssize_t n; written < bytes.size(); written += n) {
+    if (trickle && written > 0) usleep(kTrickle);
+    n = write(fd, bytes.data() + written, trickle ? 1 : bytes.size() - written);
+    if (n < 0) break;
   }
+  const int error = written < bytes.size() ? errno : 0;
   std::printf("wrote %zu of %zu%s%s\n", written, bytes.size(),
               error ? ": " : "", error ? std::strerror(error) : "");
   std::fflush(stdout);
 }
 
 void Send(void*, zwlr_data_control_source_v1*, const char* type, int32_t fd) {
-  const auto offer =
-      std::find_if(offers.begin(), offers.end(),
-                   [type](const auto& offer) { return offer.first == type; });
+  const auto offer = offers.find(type);
   // A child per trickled paste, so the owner keeps serving and notices a
   // new owner.
   if (offer != offers.end() && (!trickle || fork() == 0)) {
@@ -151,12 +135,8 @@ xcb_connection_t* x;
 
 xcb_atom_t Atom(const char* name) {
   xcb_intern_atom_reply_t* reply = xcb_intern_atom_reply(
-      x,
-      xcb_intern_atom(x, 0, static_cast<std::uint16_t>(std::strlen(name)),
-                      name),
-      nullptr);
-  const xcb_atom_t atom =
-      reply ? reply->atom : static_cast<xcb_atom_t>(XCB_ATOM_NONE);
+      x, xcb_intern_atom(x, 0, std::strlen(name), name), nullptr);
+  const xcb_atom_t atom = reply ? reply->atom : xcb_atom_t{XCB_ATOM_NONE};
   std::free(reply);
   return atom;
 }
@@ -193,39 +173,46 @@ void Notify(const xcb_selection_request_event_t& request, xcb_atom_t property) {
                  reinterpret_cast<const char*>(&notify));
 }
 
-// The manager's part: fetches the owner's text into `text` and FILE.
-bool Save(xcb_window_t window, xcb_atom_t clipboard, xcb_atom_t utf8,
-          xcb_timestamp_t time, const char* file) {
-  const xcb_atom_t saved = Atom("HOSTILE_PEER");
-  xcb_convert_selection(x, window, clipboard, utf8, saved, time);
-  xcb_flush(x);
-  xcb_generic_event_t* event;
-  while ((event = xcb_wait_for_event(x)) &&
-         (event->response_type & 0x7f) != XCB_SELECTION_NOTIFY)
-    std::free(event);
-  if (event == nullptr) return false;
-  const bool refused =
-      reinterpret_cast<xcb_selection_notify_event_t*>(event)->property ==
-      XCB_ATOM_NONE;
-  std::free(event);
-  xcb_get_property_reply_t* reply = xcb_get_property_reply(
-      x, xcb_get_property(x, 1, window, saved, XCB_ATOM_ANY, 0, 1 << 24),
-      nullptr);
-  if (refused || reply == nullptr) return std::free(reply), false;
-  text.assign(static_cast<const char*>(xcb_get_property_value(reply)),
-              static_cast<std::size_t>(xcb_get_property_value_length(reply)));
-  std::free(reply);
-  std::ofstream(file, std::ios::binary) << text;
-  return Own(window, clipboard, time);
-}
-
 int RunX11(const std::string& mode, const char* file) {
   const xcb_atom_t clipboard = Atom("CLIPBOARD"), targets = Atom("TARGETS"),
                    utf8 = Atom("UTF8_STRING"), incr = Atom("INCR"),
-                   save_targets = Atom("SAVE_TARGETS");
+                   save_targets = Atom("SAVE_TARGETS"),
+                   property = Atom("HOSTILE_PEER");
   const bool manager = mode == "x11-manager", flood = mode == "x11-incr-flood",
              whole = manager || mode == "x11-owner";
   const xcb_window_t window = MakeWindow();
+  if (mode == "x11-targets-flood") {
+    Ready();
+    for (long i = 0;; ++i) {
+      xcb_convert_selection(x, window, clipboard, targets, property,
+                            XCB_CURRENT_TIME);
+      // Answers are read and dropped, so that the server never blocks on us.
+      while (xcb_generic_event_t* event = xcb_poll_for_event(x))
+        std::free(event);
+      if (i % 64 == 63 && xcb_flush(x) <= 0) return 1;
+    }
+  }
+  // The manager's part: fetches the owner's text into `text` and FILE, and
+  // takes the clipboard.
+  const auto save = [&](xcb_timestamp_t time) {
+    xcb_convert_selection(x, window, clipboard, utf8, property, time);
+    xcb_flush(x);
+    xcb_generic_event_t* event;
+    while ((event = xcb_wait_for_event(x)) &&
+           (event->response_type & 0x7f) != XCB_SELECTION_NOTIFY)
+      std::free(event);
+    std::free(event);
+    xcb_get_property_reply_t* reply = xcb_get_property_reply(
+        x, xcb_get_property(x, 1, window, property, XCB_ATOM_ANY, 0, 1 << 24),
+        nullptr);
+    const bool got = reply && reply->type != XCB_ATOM_NONE;
+    if (got)
+      text.assign(static_cast<const char*>(xcb_get_property_value(reply)),
+                  xcb_get_property_value_length(reply));
+    std::free(reply);
+    if (got) std::ofstream(file, std::ios::binary) << text;
+    return got && Own(window, clipboard, time);
+  };
   if (!Own(window, manager ? Atom("CLIPBOARD_MANAGER") : clipboard,
            XCB_CURRENT_TIME))
     return std::fprintf(stderr, "could not own the selection\n"), 1;
@@ -259,7 +246,7 @@ int RunX11(const std::string& mode, const char* file) {
                             request.property, incr, 32, 1, &size);
         transfers[{request.requestor, request.property}] = 0;
       } else if (!manager || request.target != save_targets ||
-                 !Save(window, clipboard, utf8, request.time, file)) {
+                 !save(request.time)) {
         answer = XCB_ATOM_NONE;
       }
       Notify(request, answer);
@@ -286,56 +273,32 @@ int RunX11(const std::string& mode, const char* file) {
   return 0;
 }
 
-int RunTargetsFlood() {
-  const xcb_atom_t clipboard = Atom("CLIPBOARD"), targets = Atom("TARGETS"),
-                   property = Atom("HOSTILE_PEER");
-  const xcb_window_t window = MakeWindow();
-  Ready();
-  for (long i = 0;; ++i) {
-    xcb_convert_selection(x, window, clipboard, targets, property,
-                          XCB_CURRENT_TIME);
-    // Answers are read and dropped, so that the server never blocks on us.
-    while (xcb_generic_event_t* event = xcb_poll_for_event(x)) std::free(event);
-    if (i % 64 == 63 && xcb_flush(x) <= 0) return 1;
-  }
-}
-
-int Usage() {
-  std::fprintf(stderr, "usage: hostile_peer MODE ARGS (see its source)\n");
-  return 2;
-}
-
 }  // namespace
 
 int main(int argc, char** argv) {
   const std::string mode = argc > 1 ? argv[1] : "";
   signal(SIGPIPE, SIG_IGN);
   signal(SIGCHLD, SIG_IGN);  // trickling children are not waited for
-  if (mode == "wayland-types") {
-    for (int i = 2; i + 1 < argc; i += 2) {
-      offers.emplace_back(argv[i], "");
-      if (!Read(argv[i + 1], &offers.back().second)) return Usage();
-    }
-    return argc < 4 || argc % 2 ? Usage() : RunWayland();
-  }
-  const bool wayland = mode == "wayland-blocking" || mode == "wayland-trickle";
-  if (mode != "x11-targets-flood" &&
-      (argc != 3 || (mode != "x11-manager" && !Read(argv[2], &text))))
-    return Usage();
-  if (wayland) {
-    trickle = mode == "wayland-trickle";
-    for (const char* type : {"text/plain;charset=utf-8", "text/plain",
-                             "UTF8_STRING", "STRING", "TEXT"})
-      offers.emplace_back(type, text);
-    return RunWayland();
-  }
-  if (mode != "x11-owner" && mode != "x11-manager" &&
-      mode != "x11-incr-trickle" && mode != "x11-incr-flood" &&
-      mode != "x11-targets-flood")
-    return Usage();
+  bool ok = mode == "wayland-types"
+                ? argc >= 4 && argc % 2 == 0
+                : argc == (mode == "x11-targets-flood" ? 2 : 3);
+  for (int i = 2; ok && mode == "wayland-types" && i < argc; i += 2)
+    ok = Read(argv[i + 1], &offers[argv[i]]);
+  if (ok && argc == 3 && mode != "x11-manager") ok = Read(argv[2], &text);
+  trickle = mode == "wayland-trickle";
+  const bool wayland = trickle || mode == "wayland-blocking";
+  for (const char* type : {"text/plain;charset=utf-8", "text/plain",
+                           "UTF8_STRING", "STRING", "TEXT"})
+    if (wayland) offers[type] = text;
+  if (ok && (wayland || mode == "wayland-types")) return RunWayland();
+  if (!ok || (mode != "x11-owner" && mode != "x11-manager" &&
+              mode != "x11-incr-trickle" && mode != "x11-incr-flood" &&
+              mode != "x11-targets-flood"))
+    return std::fprintf(stderr,
+                        "usage: hostile_peer MODE ARGS (see its source)\n"),
+           2;
   x = xcb_connect(nullptr, nullptr);
   if (xcb_connection_has_error(x))
     return std::fprintf(stderr, "no X display\n"), 1;
-  return mode == "x11-targets-flood" ? RunTargetsFlood()
-                                     : RunX11(mode, argv[2]);
+  return RunX11(mode, argv[2]);
 }
