@@ -137,8 +137,10 @@ int Dispatch(const void* data, void* target, std::uint32_t opcode,
         wl_resource* device =
             Create(client, protocol->device, wl_resource_get_version(resource),
                    args[0].n, kDevice, protocol, DestroyDevice);
-        if (device != nullptr) devices.push_back(device);
-        if (device != nullptr) Announce(device);
+        if (device != nullptr) {
+          devices.push_back(device);
+          Announce(device);
+        }
       }
       break;
     }
@@ -212,14 +214,12 @@ int main(int argc, char** argv) {
     wl_global_create(display, protocol.manager, 1,
                      const_cast<Protocol*>(&protocol), BindManager);
   wl_event_loop* loop = wl_display_get_event_loop(display);
-  wl_event_source* signals[] = {
-      wl_event_loop_add_signal(loop, SIGTERM, Terminate, display),
-      wl_event_loop_add_signal(loop, SIGINT, Terminate, display)};
+  wl_event_loop_add_signal(loop, SIGTERM, Terminate, display);
+  wl_event_loop_add_signal(loop, SIGINT, Terminate, display);
   std::signal(SIGPIPE, SIG_IGN);
   std::printf("%s\n", name);
   std::fflush(stdout);
   wl_display_run(display);
-  for (wl_event_source* source : signals) wl_event_source_remove(source);
   wl_display_destroy_clients(display);
   wl_display_destroy(display);
   return 0;

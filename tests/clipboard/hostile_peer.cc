@@ -163,12 +163,12 @@ bool Own(xcb_window_t window, xcb_atom_t selection, xcb_timestamp_t time) {
 // Tells the requestor its answer is in property, or refused with none.
 void Notify(const xcb_selection_request_event_t& request, xcb_atom_t property) {
   xcb_selection_notify_event_t notify{};
+  notify.property = property;  // the rest echoes the request
   notify.response_type = XCB_SELECTION_NOTIFY;
   notify.time = request.time;
   notify.requestor = request.requestor;
   notify.selection = request.selection;
   notify.target = request.target;
-  notify.property = property;
   xcb_send_event(x, 0, request.requestor, XCB_EVENT_MASK_NO_EVENT,
                  reinterpret_cast<const char*>(&notify));
 }
