@@ -1,6 +1,5 @@
-# The tests' own Wayland compositor and hostile clipboard peers, for the
-# cases no standard program can make (each says why in its first comment),
-# with a check of each against the standard tools.
+# The tests' own Wayland compositor and clipboard peers, for the cases no
+# standard program can make (each says why in its first comment).
 set(quillmore_peers_dir ${CMAKE_CURRENT_LIST_DIR})
 # The generated glue (interface tables) is C.
 enable_language(C)
@@ -32,8 +31,7 @@ target_include_directories(data_control_compositor
                            PRIVATE ${quillmore_server_glue_dir})
 target_link_libraries(data_control_compositor PRIVATE PkgConfig::WAYLAND_SERVER)
 
-# The hostile peers, and a check that each mode does what it says against
-# the standard tools.
+# The peers the standard tools cannot play, one program with modes.
 add_executable(hostile_peer ${quillmore_peers_dir}/hostile_peer.cc)
 target_link_libraries(hostile_peer PRIVATE quillmore_wayland_protocols
                                            PkgConfig::XCB_PEER)
