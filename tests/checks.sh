@@ -30,11 +30,11 @@ scratch_cleanup() {
 }
 
 wait_until() {  # wait_until COMMAND...: until it succeeds, 20 s at most
-  for _ in $(seq 400); do
-    "$@" 2>/dev/null && return 0
+  local end=$((SECONDS + 20))
+  until "$@" 2>/dev/null; do
+    [ "$SECONDS" -lt "$end" ] || return 1
     sleep 0.05
   done
-  return 1
 }
 
 xvfb() {  # xvfb [ARGS...]: a new Xvfb in $work, DISPLAY naming it, $xvfb_pid
