@@ -28,7 +28,12 @@ x11_types() { x11_ask TARGETS; }
 x11_copy() { owned_by "$2" xclip -quiet -selection clipboard -t "$2" -i "$1"; }
 # The stopped owner is the peer, which outlives the X error that answering a
 # run that gave up draws; xclip would end on it.
-x11_pause() { owned_by "$text_type" "$peer" x11-owner "$copied" && kill -STOP "$owner"; }
+x11_pause() {
+  "$peer" x11-owner "$copied" >"$work/peer" &
+  owner=$!
+  pids+=("$owner")
+  wait_until grep -qx ready "$work/peer" && kill -STOP "$owner"
+}
 x11_freeze() { kill -"$1" "$xvfb_pid"; }
 
 wayland_start() {
