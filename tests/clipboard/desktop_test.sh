@@ -28,12 +28,7 @@ x11_types() { x11_ask TARGETS; }
 x11_copy() { owned_by "$2" xclip -quiet -selection clipboard -t "$2" -i "$1"; }
 # The stopped owner is the peer, which outlives the X error that answering a
 # run that gave up draws; xclip would end on it.
-x11_pause() {
-  "$peer" x11-owner "$copied" >"$work/peer" &
-  owner=$!
-  pids+=("$owner")
-  wait_until grep -qx ready "$work/peer" && kill -STOP "$owner"
-}
+x11_pause() { peer_owns x11-owner "$copied" && kill -STOP "$owner"; }
 x11_freeze() { kill -"$1" "$xvfb_pid"; }
 
 wayland_start() {
@@ -89,6 +84,12 @@ owned_by() {
   pids+=("$owner")
   wait_until adapter_gives "$type" "$copied" ||
     { echo "$2 never took the clipboard: $(cat "$work/owner.out")"; return 1; }
+}
+peer_owns() {  # peer_owns MODE ARGS...: the hostile peer, once it holds the clipboard
+  "$peer" "$@" >"$work/peer" &
+  owner=$!
+  pids+=("$owner")
+  wait_until grep -qx ready "$work/peer"
 }
 adapter_gives() { cmp -s <("${desktop%-ext}_ask" "$1") "$2"; }
 run() {  # run [ARGS]: quillmore as a hotkey starts it; $status and $said
@@ -260,10 +261,7 @@ case_DoublePress() {  # linux
 # read's deadline ends it, and the owner keeps the clipboard.
 case_TricklingOwner() {  # linux
   printf 'select 1 from t' >"$work/small"
-  "$peer" "${desktop%-ext}-$([ "$desktop" = x11 ] && echo incr-)trickle" "$work/small" >"$work/peer" &
-  owner=$!
-  pids+=("$owner")
-  wait_until grep -qx ready "$work/peer"
+  peer_owns "${desktop%-ext}-$([ "$desktop" = x11 ] && echo incr-)trickle" "$work/small"
   run
   outcome 1 'quillmore: cannot read the clipboard: the owning program sent*'
   check "the owner kept the clipboard" kill -0 "$owner"
@@ -357,12 +355,7 @@ case_NoClientSlotLeft() {  # x11
   check "the text is kept" wait_until pastes "$laid_out"
 }
 
-manager() {  # manager: the peer as the clipboard manager, as $manager
-  "$peer" x11-manager "$work/saved" >"$work/manager" &
-  manager=$!
-  pids+=("$manager")
-  wait_until grep -qx ready "$work/manager"
-}
+manager() { peer_owns x11-manager "$work/saved" && manager=$owner; }  # as $manager
 
 case_Managers() {  # x11
   # One that owns CLIPBOARD_MANAGER and never answers SAVE_TARGETS.
@@ -389,10 +382,7 @@ case_Managers() {  # x11
 # 64 KiB chunks without end: the read stops at its size limit.
 case_IncrFlood() {  # x11
   head -c 1000000 /dev/zero | tr '\0' x >"$work/big"
-  "$peer" x11-incr-flood "$work/big" >"$work/peer" &
-  owner=$!
-  pids+=("$owner")
-  wait_until grep -qx ready "$work/peer"
+  peer_owns x11-incr-flood "$work/big"
   run
   outcome 1 'quillmore: cannot read the clipboard: *larger than 256 MiB*'
   check "the owner kept the clipboard" kill -0 "$owner"
