@@ -9,21 +9,30 @@ pkg_get_variable(WAYLAND_SCANNER_FROM_PC wayland-scanner wayland_scanner)
 find_program(WAYLAND_SCANNER NAMES wayland-scanner
              HINTS "${WAYLAND_SCANNER_FROM_PC}" REQUIRED)
 
+# quillmore_wayland_glue(SIDE DIR VAR): wayland-scanner's SIDE (client or
+# server) glue of both data-control protocols, generated into DIR; VAR lists
+# the generated files. The tests' compositor takes the server side.
+function(quillmore_wayland_glue side dir var)
+  file(MAKE_DIRECTORY ${dir})
+  set(files)
+  foreach(protocol ext-data-control-v1 wlr-data-control-unstable-v1)
+    set(xml ${CMAKE_CURRENT_FUNCTION_LIST_DIR}/protocols/${protocol}.xml)
+    set(header ${dir}/${protocol}-${side}-protocol.h)
+    set(code ${dir}/${protocol}-protocol.c)
+    add_custom_command(
+      OUTPUT ${header} ${code}
+      COMMAND ${WAYLAND_SCANNER} ${side}-header ${xml} ${header}
+      COMMAND ${WAYLAND_SCANNER} private-code ${xml} ${code}
+      DEPENDS ${xml}
+      COMMENT "Generating the ${side} glue of ${protocol}")
+    list(APPEND files ${header} ${code})
+  endforeach()
+  set(${var} ${files} PARENT_SCOPE)
+endfunction()
+
 set(quillmore_protocol_dir ${CMAKE_CURRENT_BINARY_DIR}/protocols)
-file(MAKE_DIRECTORY ${quillmore_protocol_dir})
-set(quillmore_protocol_sources)
-foreach(protocol ext-data-control-v1 wlr-data-control-unstable-v1)
-  set(xml ${CMAKE_CURRENT_SOURCE_DIR}/protocols/${protocol}.xml)
-  set(header ${quillmore_protocol_dir}/${protocol}-client-protocol.h)
-  set(code ${quillmore_protocol_dir}/${protocol}-protocol.c)
-  add_custom_command(
-    OUTPUT ${header} ${code}
-    COMMAND ${WAYLAND_SCANNER} client-header ${xml} ${header}
-    COMMAND ${WAYLAND_SCANNER} private-code ${xml} ${code}
-    DEPENDS ${xml}
-    COMMENT "Generating the client glue of ${protocol}")
-  list(APPEND quillmore_protocol_sources ${header} ${code})
-endforeach()
+quillmore_wayland_glue(client ${quillmore_protocol_dir}
+                       quillmore_protocol_sources)
 
 # The generated glue as a library of its own, for the tests' Wayland peers,
 # which link libwayland-client as usual.

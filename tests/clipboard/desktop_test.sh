@@ -100,13 +100,13 @@ run() {  # run [ARGS]: quillmore as a hotkey starts it; $status and $said
   fi
   status=$?
 }
-servers() {  # how many of this test's quillmore servers live
-  local p n=0
+server_pids() {  # this test's live quillmore servers
+  local p
   for p in $(pgrep -x quillmore); do
-    grep -qzx "$tag" "/proc/$p/environ" 2>/dev/null && n=$((n + 1))
+    grep -qzx "$tag" "/proc/$p/environ" 2>/dev/null && echo "$p"
   done
-  echo "$n"
 }
+servers() { server_pids | wc -l; }
 servers_are() { [ "$desktop" = windows ] || wait_until test "$(servers)" -eq "$1"; }
 # pastes TEXT: a paste gives TEXT, its line breaks the desktop's own.
 pastes() {
@@ -300,8 +300,7 @@ case_RequestorsThatVanish() {  # x11
   run
   outcome 0 ""
   local server
-  server=$(pgrep -x quillmore | while read -r p; do
-    grep -qzx "$tag" "/proc/$p/environ" 2>/dev/null && echo "$p"; done)
+  server=$(server_pids)
   kill -STOP "$server"
   for target in UTF8_STRING TARGETS STRING; do
     xclip -o -selection clipboard -t $target >/dev/null 2>&1 &

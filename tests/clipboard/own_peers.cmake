@@ -10,20 +10,7 @@ pkg_check_modules(XCB_PEER REQUIRED IMPORTED_TARGET xcb)
 # The compositor's server glue, generated from the same descriptions as the
 # backend's client glue.
 set(quillmore_server_glue_dir ${CMAKE_CURRENT_BINARY_DIR}/server_protocols)
-file(MAKE_DIRECTORY ${quillmore_server_glue_dir})
-set(quillmore_server_glue)
-foreach(protocol ext-data-control-v1 wlr-data-control-unstable-v1)
-  set(xml ${PROJECT_SOURCE_DIR}/clipboard/protocols/${protocol}.xml)
-  set(header ${quillmore_server_glue_dir}/${protocol}-server-protocol.h)
-  set(code ${quillmore_server_glue_dir}/${protocol}-protocol.c)
-  add_custom_command(
-    OUTPUT ${header} ${code}
-    COMMAND ${WAYLAND_SCANNER} server-header ${xml} ${header}
-    COMMAND ${WAYLAND_SCANNER} private-code ${xml} ${code}
-    DEPENDS ${xml}
-    COMMENT "Generating the server glue of ${protocol}")
-  list(APPEND quillmore_server_glue ${header} ${code})
-endforeach()
+quillmore_wayland_glue(server ${quillmore_server_glue_dir} quillmore_server_glue)
 add_executable(data_control_compositor
                ${quillmore_peers_dir}/data_control_compositor.cc
                ${quillmore_server_glue})
