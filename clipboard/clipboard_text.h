@@ -24,10 +24,21 @@ class ClipboardText {
   // The clipboard's plain text; an empty text when the clipboard holds none.
   // Throws Error on failure.
   virtual Text GetText() = 0;
-  // Empties the clipboard of every format it holds. Throws Error on failure.
+  // Empties the clipboard of every format it holds, where the platform's
+  // write adds to what is there (Windows). Where the write itself replaces
+  // every format at once (X11, Wayland), it only makes sure the clipboard
+  // can be written and leaves it as it is. Throws Error on failure.
   virtual void Clear() = 0;
-  // Places text on the clipboard as plain text. Throws Error on failure.
+  // Places text on the clipboard as plain text, only if the clipboard still
+  // holds what GetText read: a copy another program made since is the
+  // user's newer text, so the write fails instead. Throws Error on failure,
+  // with the clipboard as it was before the call.
   virtual void SetText(TextView text) = 0;
+  // Whether the clipboard is empty by this run's own doing: from a Clear
+  // that emptied it until a SetText filled it (or found that another
+  // program had written since). Where it is, a failed write would lose the
+  // user's text unless the run puts it back.
+  virtual bool LeftEmpty() const = 0;
 };
 
 }  // namespace quillmore

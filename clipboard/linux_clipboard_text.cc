@@ -46,6 +46,7 @@ class ChosenClipboardText final : public ClipboardText<char> {
   void SetText(TextView text) override {
     Use(Operation::kSetText, [&](ClipboardText<char>& c) { c.SetText(text); });
   }
+  bool LeftEmpty() const override { return chosen_ && chosen_->LeftEmpty(); }
 
  private:
   static bool WaylandNamed();

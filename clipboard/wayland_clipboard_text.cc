@@ -403,6 +403,7 @@ class WaylandClipboardText final : public ClipboardText<char> {
   // moment with no clipboard at all, in which another run reads the empty
   // text, and a failure of the write would leave the user's text lost.
   void Clear() override {}
+  bool LeftEmpty() const override { return false; }
 
   void SetText(TextView text) override {
     if (!control_->Own(TextOffer::Of(text), Operation::kSetText)) return;

@@ -145,6 +145,7 @@ void Win32ClipboardText::Clear() {
   if (!EmptyClipboard()) {
     ThrowLastError(kOperation, "the clipboard could not be emptied");
   }
+  left_empty_ = true;
   clipboard.Close();
 }
 
@@ -180,6 +181,7 @@ void Win32ClipboardText::SetText(TextView text) {
     ThrowLastError(kOperation, "the clipboard did not take the text");
   }
   memory.Abandon();  // The clipboard owns and frees it from now on.
+  left_empty_ = false;
   clipboard.Close();
 }
 

@@ -19,6 +19,10 @@ class Win32ClipboardText final : public ClipboardText<char16_t> {
   Text GetText() override;
   void Clear() override;
   void SetText(TextView text) override;
+  bool LeftEmpty() const override { return left_empty_; }
+
+ private:
+  bool left_empty_ = false;
 };
 
 }  // namespace quillmore

@@ -29,6 +29,8 @@ class X11ClipboardText final : public ClipboardText<char> {
   // the clipboard as it was.
   void Clear() override { SessionFor(Operation::kClear); }
 
+  bool LeftEmpty() const override { return false; }  // Clear takes nothing
+
   void SetText(TextView text) override {
     Session& session = SessionFor(Operation::kSetText);
     session.Own(TextOffer::Of(text));

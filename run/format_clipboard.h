@@ -13,8 +13,8 @@
 
 namespace quillmore {
 
-// A failed write, with what became of the user's text: the clipboard had
-// already been emptied, so the run tried to put the source back.
+// A failed write after the run's own Clear had emptied the clipboard, with
+// what became of the user's text: the run tried to put the source back.
 class WriteFailure : public Error {
  public:
   enum class Restore { kRestored, kFailed };
@@ -37,10 +37,13 @@ class WriteFailure : public Error {
 // failing call runs and nothing is retried. Whatever the run holds (texts,
 // engine) is released by the unwinding.
 //
-// One exception to "nothing after the failing call": when SetText fails, the
-// clipboard has already been emptied and the user's text would be lost, so
-// the run puts the source text back once and throws a WriteFailure that says
-// whether that worked.
+// One exception to "nothing after the failing call": when SetText fails
+// while the clipboard is empty by the run's own Clear (Windows), the user's
+// text would be lost, so the run puts the source text back once and throws
+// a WriteFailure that says whether that worked. Where the write replaces
+// the clipboard at once (X11, Wayland), a failed write leaves the clipboard
+// as it was, or with another program's newer copy: putting the source back
+// would overwrite that copy, so the write's Error goes out as it is.
 template <typename Unit, typename MakeEngine>
 void FormatClipboard(ClipboardText<Unit>& clipboard, MakeEngine&& make_engine) {
   const std::basic_string<Unit> source = clipboard.GetText();
@@ -53,6 +56,7 @@ void FormatClipboard(ClipboardText<Unit>& clipboard, MakeEngine&& make_engine) {
   try {
     clipboard.SetText(result);
   } catch (const Error& error) {
+    if (!clipboard.LeftEmpty()) throw;
     result = {};  // Free the result before making another copy of the source.
     try {
       clipboard.SetText(source);

@@ -20,6 +20,8 @@ class FakeClipboard : public ClipboardText<char> {
   std::optional<std::string> text = "a,b";
   // "SetTextOnce" fails only the first SetText, so the restore succeeds.
   std::string failing;
+  // As on X11 and Wayland: Clear empties nothing, the write replaces.
+  bool replaces = false;
   std::vector<std::string> calls;
 
   std::string GetText() override {
@@ -28,19 +30,21 @@ class FakeClipboard : public ClipboardText<char> {
   }
   void Clear() override {
     Enter(Operation::kClear);
-    text.reset();
+    if (!replaces) text.reset();
   }
   void SetText(std::string_view value) override {
     Enter(Operation::kSetText);
     text = std::string(value);
   }
+  bool LeftEmpty() const override { return !text; }
 
  private:
   void Enter(Operation operation) {
     calls.push_back(OperationName(operation));
+    const bool set_text = calls.back() == "SetText";
     if (failing == calls.back() ||
-        (failing == "SetTextOnce" && calls.back() == "SetText" &&
-         calls.size() == 3)) {
+        (failing == "SetTextReplacing" && set_text) ||
+        (failing == "SetTextOnce" && set_text && calls.size() == 3)) {
       throw Error(status::kAccessDenied, "ClipboardText", operation,
                   "another program holds the clipboard open");
     }
@@ -73,6 +77,7 @@ TEST_P(FormatClipboardFailure, EndsTheRunAndTellsWhatHappened) {
   const FailureCase& c = GetParam();
   FakeClipboard clipboard;
   clipboard.failing = c.failing;
+  clipboard.replaces = c.failing == "SetTextReplacing";
   std::vector<std::string> reports;
   const int status = RunAndReport(
       [&] { return &clipboard; },
@@ -102,6 +107,11 @@ INSTANTIATE_TEST_SUITE_P(EveryStep, FormatClipboardFailure, ::testing::Values(
         "quillmore: cannot write the clipboard: another program holds the "
         "clipboard open (SetText, status 0x80070005); the original text was "
         "put back on the clipboard"},
+    // Nothing was emptied: the clipboard keeps what it has (perhaps a newer
+    // copy), and nothing is put back over it.
+    FailureCase{"SetTextReplacing", "a,b", {"GetText", "Clear", "SetText"},
+        "quillmore: cannot write the clipboard: another program holds the "
+        "clipboard open (SetText, status 0x80070005)"},
     FailureCase{"SetText", std::nullopt, {"GetText", "Clear", "SetText", "SetText"},
         "quillmore: cannot write the clipboard: another program holds the "
         "clipboard open (SetText, status 0x80070005); the original text could "
