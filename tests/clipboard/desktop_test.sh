@@ -67,6 +67,9 @@ windows_copy() {
   if [ "$2" = "$image_type" ]; then windows_clip copy-image; else windows_clip copy "Z:$1"; fi
 }
 
+# copy_after_read OLD NEWER: OLD is on the clipboard, and its owner copies
+# NEWER as soon as a reader has had OLD whole (after the run's read, before
+# its write).
 adapter() { "${desktop%-ext}_$1" "${@:2}"; }
 paste() { adapter paste; }
 types() { adapter types; }
@@ -193,7 +196,25 @@ case_ArgumentsAreRefused() {  # all
   outcome 2 'usage: quillmore (takes no arguments; lays out the SQL on the clipboard)' "$source_text"
 }
 
+# The owner hands the text to the run, then copies at once, while the run
+# lays out what it read: that copy is the user's newer text and stays.
+case_CopyAfterRead() {  # all
+  printf '%s' "$source_text" >"$work/old" && printf 'select newer' >"$work/newer"
+  adapter copy_after_read "$work/old" "$work/newer"
+  run
+  outcome 1 'quillmore: cannot * the clipboard: the clipboard changed while the text was laid out; nothing was written (*, status 0x80070005)' 'select newer'
+}
+
 # --- Linux: a server serves the text, and owners and desktops misbehave.
+
+# As a clipboard manager does, the owner takes the clipboard again with the
+# text it just gave: not a newer copy, so the run goes on.
+case_SameTextRetaken() {  # linux
+  printf '%s' "$source_text" >"$work/old"
+  adapter copy_after_read "$work/old" "$work/old"
+  run
+  outcome 0 "" "$laid_out"
+}
 
 case_HundredPastes() {  # linux
   copy_text "$source_text"
