@@ -406,7 +406,9 @@ class WaylandClipboardText final : public ClipboardText<char> {
   bool LeftEmpty() const override { return false; }
 
   void SetText(TextView text) override {
-    if (!control_->Own(TextOffer::Of(text), Operation::kSetText)) return;
+    TextOffer offer = TextOffer::Of(text);
+    const linux_clipboard::SignalHold hold;
+    if (!control_->Own(std::move(offer), Operation::kSetText)) return;
     // The selection lives as long as the connection whose source it is:
     // the server goes on with ours, and this process lets go of it.
     // The server keeps only its own copy of the text, not the caller's

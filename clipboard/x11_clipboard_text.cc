@@ -2,7 +2,9 @@
 #include "clipboard/x11_clipboard_text.h"
 
 #include <memory>
+#include <utility>
 
+#include "clipboard/linux/clipboard_server.h"
 #include "clipboard/linux/text_offer.h"
 #include "clipboard/x11/session.h"
 
@@ -33,7 +35,9 @@ class X11ClipboardText final : public ClipboardText<char> {
 
   void SetText(TextView text) override {
     Session& session = SessionFor(Operation::kSetText);
-    session.Own(TextOffer::Of(text));
+    TextOffer offer = TextOffer::Of(text);
+    const linux_clipboard::SignalHold hold;
+    session.Own(std::move(offer));
     // The server keeps only its own copy of the text, not the caller's.
     session.HandOver({text, read_});
   }

@@ -25,6 +25,32 @@
 namespace quillmore::linux_clipboard {
 namespace {
 
+// What a terminal sends a whole process group (Ctrl+C, Ctrl+\, Ctrl+Z, a
+// hang-up), what a session's end or a kill sends, and the other
+// asynchronous signals whose default is to end or stop a process.
+constexpr int kHeldSignals[] = {
+    SIGHUP,  SIGINT,  SIGQUIT,   SIGTERM, SIGTSTP, SIGTTIN, SIGTTOU, SIGUSR1,
+    SIGUSR2, SIGALRM, SIGVTALRM, SIGPROF, SIGIO,   SIGPWR,  SIGXCPU, SIGXFSZ};
+
+// The signal mask from before the hold, while one is in force.
+bool holding = false;
+sigset_t mask_before_hold;
+
+// In the server, now in a session of its own: a held signal that came
+// meanwhile was sent to the group it has left, so it is dropped (setting a
+// signal to be ignored discards it if pending), and the mask is as before.
+void DropHeldSignals() noexcept {
+  if (!holding) return;
+  for (const int signal_number : kHeldSignals) {
+    struct sigaction ignore = {}, kept = {};
+    ignore.sa_handler = SIG_IGN;
+    sigaction(signal_number, &ignore, &kept);
+    sigaction(signal_number, &kept, nullptr);
+  }
+  sigprocmask(SIG_SETMASK, &mask_before_hold, nullptr);
+  holding = false;
+}
+
 // Cuts the child loose from whoever started the program, keeping only the
 // descriptors in kept (above 2) of those it inherited.
 void Detach(std::vector<int> kept) noexcept {
@@ -32,6 +58,7 @@ void Detach(std::vector<int> kept) noexcept {
   signal(SIGPIPE, SIG_IGN);  // a report to a parent that is gone, a reader
                              // that closed its pipe early
   setsid();
+  DropHeldSignals();
   if (chdir("/") != 0) {
     // Nothing depends on it; it only keeps us from pinning a mount.
   }
@@ -69,6 +96,19 @@ void AdviseInside(const std::vector<std::string_view>& texts,
 }
 
 }  // namespace
+
+SignalHold::SignalHold() noexcept {
+  sigset_t held;
+  sigemptyset(&held);
+  for (const int signal_number : kHeldSignals) sigaddset(&held, signal_number);
+  sigprocmask(SIG_BLOCK, &held, &mask_before_hold);
+  holding = true;
+}
+
+SignalHold::~SignalHold() {
+  holding = false;
+  sigprocmask(SIG_SETMASK, &mask_before_hold, nullptr);
+}
 
 void ForkClipboardServer(Operation operation, const std::vector<int>& kept,
                          const std::function<void()>& serve,

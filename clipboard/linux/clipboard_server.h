@@ -14,6 +14,22 @@
 
 namespace quillmore::linux_clipboard {
 
+// Holds off the signals that end (or stop) a process, from just before the
+// clipboard is taken until the server that keeps it is in a session of its
+// own. A Ctrl+C, SIGTERM or hang-up sent to the caller's process group in
+// between would otherwise end the only holder of the text: this process
+// once it has taken the clipboard, or the server before it has left the
+// group. When the hold ends here, a signal that came meanwhile is delivered
+// to this process alone, which no longer holds anything; the server drops
+// the ones that were meant for the group it has left. One at a time.
+class SignalHold {
+ public:
+  SignalHold() noexcept;
+  ~SignalHold();
+  SignalHold(const SignalHold&) = delete;
+  SignalHold& operator=(const SignalHold&) = delete;
+};
+
 // Forks the server that keeps the clipboard text after this process ends,
 // for a caller that already owns the clipboard on its display connection:
 // the child inherits that connection, keeps the descriptors in kept (above

@@ -288,6 +288,69 @@ case_TricklingOwner() {  # linux
   check "the owner kept the clipboard" kill -0 "$owner"
 }
 
+# Ctrl+C, SIGTERM or a hang-up sent to the run's process group. While the
+# run reads, it ends the run, with the clipboard as it was. The moment of
+# most danger is while the server, which alone holds the text by then, has
+# not yet left the run's group: strace holds it there for 2 s, and the
+# signal comes then.
+case_GroupSignal() {  # linux
+  copy_text "$source_text"
+  adapter pause
+  "${own_group[@]}" "$quillmore" </dev/null >/dev/null 2>&1 &
+  local run=$! sig
+  wait_until grep -qx quillmore "/proc/$run/comm"
+  kill -INT -- -"$run"
+  wait "$run"
+  status=$?
+  kill -CONT "$owner"
+  check "Ctrl+C while it reads ends the run ($status)" test "$status" = 130
+  check "Ctrl+C while it reads: the clipboard as it was" pastes "$source_text"
+  for sig in INT TERM HUP; do
+    copy_text "$source_text where $sig"
+    strace -f -qq --seccomp-bpf -o /dev/null -e trace=setsid \
+      -e inject=setsid:delay_enter=2000000 \
+      env "$tag" "${own_group[@]}" "$quillmore" </dev/null >/dev/null 2>&1 &
+    pids+=($!)
+    check "SIG$sig: the server held in the run's group" wait_until in_run_group
+    kill -s "$sig" -- -"$group"
+    check "SIG$sig to the group: the text laid out stays" \
+      pastes "$laid_out"$'\n'"where $sig"
+  done
+}
+# No desktop runs this as a test: bench/group_signals counts what a group
+# signal at a random moment of a run leaves on the clipboard, over ROUNDS.
+case_GroupSignalRounds() {  # bench
+  local sigs=(INT TERM HUP) kept=0 laid_out_ok=0 lost=0 i run
+  for i in $(seq "${ROUNDS:-240}"); do
+    copy_text "$source_text where $i"
+    env "$tag" "${own_group[@]}" "$quillmore" </dev/null >/dev/null 2>&1 &
+    run=$!
+    perl -e 'select undef, undef, undef, rand(0.02)'
+    kill -s "${sigs[i % 3]}" -- -"$run" 2>/dev/null
+    wait "$run" 2>/dev/null
+    if pastes "$source_text where $i"; then
+      kept=$((kept + 1))
+    elif pastes "$laid_out"$'\n'"where $i"; then
+      laid_out_ok=$((laid_out_ok + 1))
+    else
+      lost=$((lost + 1))
+    fi
+  done
+  echo "$desktop: ${ROUNDS:-240} rounds: as copied $kept, laid out $laid_out_ok, lost $lost"
+  check "never lost" test "$lost" -eq 0
+}
+# As a terminal's shell starts a command: in a process group of its own,
+# taking Ctrl+C, which a background command of this script would ignore.
+own_group=(perl -e '$SIG{$_} = "DEFAULT" for qw(INT QUIT); setpgrp; exec @ARGV')
+in_run_group() {  # a server of this test not yet in a group of its own, as $group
+  local p
+  for p in $(server_pids); do
+    group=$(awk '{print $5}' "/proc/$p/stat") || continue
+    [ "$group" != "$p" ] && return 0
+  done
+  return 1
+}
+
 case_FrozenDesktop() {  # linux
   copy_text "$source_text"
   adapter freeze STOP
