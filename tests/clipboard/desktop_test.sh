@@ -538,11 +538,13 @@ case_HeldOpen() {  # windows
 }
 
 # The copy lands between the run's Clear and its write: it stays, and
-# nothing is put back over it.
+# nothing is put back over it. The Clear gave the clipboard an owner, the
+# run's own window, as Windows wants of a program that places data.
 case_CopyAfterClear() {  # windows
   copy_text "$source_text"
   printf 'select newer' >"$work/newer"
-  run --copy-at 3 "Z:$work/newer"
+  run --copy-at 3 "Z:$work/newer" 2>"$work/stop"
+  check "owned by the run after its Clear" grep -q '^owner: quillmore' "$work/stop"
   outcome 1 'quillmore: cannot write the clipboard: the clipboard changed while the text was laid out; nothing was written (SetText, status 0x80070005)' 'select newer'
 }
 

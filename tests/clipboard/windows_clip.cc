@@ -18,7 +18,7 @@
 // quillmore as its debugger and copies FILE just before quillmore's Nth
 // OpenClipboard: each step of a run opens the clipboard once (GetText,
 // Clear, SetText), so the copy lands between two of them every time, where
-// no timing could put it.
+// no timing could put it; it says on stderr whose the clipboard was then.
 #include <fcntl.h>
 #include <io.h>
 #include <windows.h>
@@ -252,7 +252,17 @@ bool Debug(HANDLE process, CopyAt& at) {
       if (++at.opens < at.open) context.EFlags |= 0x100;  // one step
       SetThreadContext(thread, &context);
       CloseHandle(thread);
-      if (at.opens == at.open) Copy(at.file.c_str());
+      if (at.opens == at.open) {
+        // Whose the clipboard is at the stop, on stderr: Wine lets an opener
+        // without a window place data, where Windows may not.
+        DWORD owner = 0;
+        GetWindowThreadProcessId(GetClipboardOwner(), &owner);
+        std::fprintf(stderr, "owner: %s\n",
+                     owner == 0                       ? "none"
+                     : owner == GetProcessId(process) ? "quillmore"
+                                                      : "another");
+        Copy(at.file.c_str());
+      }
     } else if (record.ExceptionCode == EXCEPTION_SINGLE_STEP &&
                at.opens < at.open) {
       Poke(process, target, 0xCC);
