@@ -551,7 +551,7 @@ case_CopyAfterClear() {  # windows
 # An owner that renders its text late, though within the wait for it.
 case_SlowOwner() {  # windows
   printf '%s' "$source_text" >"$work/old"
-  windows_promise "$work/old" 700
+  windows_promise "$work/old" 400
   run
   outcome 0 "" "$laid_out"
 }

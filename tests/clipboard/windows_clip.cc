@@ -200,75 +200,62 @@ void AnswerBoxes(DWORD thread, std::set<HWND>& answered) {
   }
 }
 
-// quillmore as a debuggee that is stopped at its Nth OpenClipboard while
-// FILE is copied. The breakpoint sits at OpenClipboard's first byte, the
-// same address in both processes (Windows maps a system library at one
-// address for all of them), and is set again after each earlier hit by
-// stepping over the restored byte.
+// quillmore, as a debuggee, is stopped at its Nth OpenClipboard while FILE
+// is copied. The breakpoint sits at OpenClipboard's first byte, at one
+// address in both processes (a system library is mapped at one address in
+// all of them), and is set again after each earlier hit by one step.
 struct CopyAt {
-  int open = 0;  // N; none at 0
+  int open = 0, opens = 0;  // N (none at 0), and the opens so far
   std::string file;
-  int opens = 0;
-  bool armed = false;
+  BYTE* armed = nullptr;
   BYTE saved = 0;
 };
 
 void Poke(HANDLE process, BYTE* at, BYTE value) {
-  if (!WriteProcessMemory(process, at, &value, 1, nullptr)) {
-    Fail("cannot set the breakpoint");
-  }
+  WriteProcessMemory(process, at, &value, 1, nullptr);
   FlushInstructionCache(process, at, 1);
 }
 
 // Handles the debug event that comes within 20 ms, if one does; false once
 // quillmore has ended.
 bool Debug(HANDLE process, CopyAt& at) {
-  static BYTE* const target = reinterpret_cast<BYTE*>(
+  auto* const target = reinterpret_cast<BYTE*>(
       GetProcAddress(GetModuleHandleW(L"user32"), "OpenClipboard"));
   DEBUG_EVENT event;
   if (!WaitForDebugEvent(&event, 20)) return true;
   DWORD reply = DBG_CONTINUE;
-  if (event.dwDebugEventCode == CREATE_PROCESS_DEBUG_EVENT) {
-    CloseHandle(event.u.CreateProcessInfo.hFile);
-  } else if (event.dwDebugEventCode == LOAD_DLL_DEBUG_EVENT) {
+  if (event.dwDebugEventCode == LOAD_DLL_DEBUG_EVENT) {
     CloseHandle(event.u.LoadDll.hFile);
   }
   if (!at.armed && ReadProcessMemory(process, target, &at.saved, 1, nullptr) &&
-      at.saved == *target) {
-    Poke(process, target, 0xCC);
-    at.armed = true;
+      at.saved == *target) {  // user32 is loaded
+    Poke(process, at.armed = target, 0xCC);
   }
-  if (event.dwDebugEventCode == EXCEPTION_DEBUG_EVENT) {
-    const EXCEPTION_RECORD& record = event.u.Exception.ExceptionRecord;
-    if (record.ExceptionCode == EXCEPTION_BREAKPOINT &&
-        record.ExceptionAddress == target) {
-      Poke(process, target, at.saved);
-      HANDLE thread = OpenThread(THREAD_GET_CONTEXT | THREAD_SET_CONTEXT, FALSE,
-                                 event.dwThreadId);
-      CONTEXT context = {};
-      context.ContextFlags = CONTEXT_CONTROL;
-      GetThreadContext(thread, &context);
-      context.Eip -= 1;  // run the restored instruction
-      if (++at.opens < at.open) context.EFlags |= 0x100;  // one step
-      SetThreadContext(thread, &context);
-      CloseHandle(thread);
-      if (at.opens == at.open) {
-        // Whose the clipboard is at the stop, on stderr: Wine lets an opener
-        // without a window place data, where Windows may not.
-        DWORD owner = 0;
-        GetWindowThreadProcessId(GetClipboardOwner(), &owner);
-        std::fprintf(stderr, "owner: %s\n",
-                     owner == 0                       ? "none"
-                     : owner == GetProcessId(process) ? "quillmore"
-                                                      : "another");
-        Copy(at.file.c_str());
-      }
-    } else if (record.ExceptionCode == EXCEPTION_SINGLE_STEP &&
-               at.opens < at.open) {
-      Poke(process, target, 0xCC);
-    } else if (record.ExceptionCode != EXCEPTION_BREAKPOINT) {
-      reply = DBG_EXCEPTION_NOT_HANDLED;  // quillmore's own
+  const EXCEPTION_RECORD& record = event.u.Exception.ExceptionRecord;
+  if (event.dwDebugEventCode != EXCEPTION_DEBUG_EVENT) {
+  } else if (record.ExceptionAddress == target) {
+    Poke(process, target, at.saved);
+    HANDLE thread = OpenThread(THREAD_ALL_ACCESS, FALSE, event.dwThreadId);
+    CONTEXT context = {};
+    context.ContextFlags = CONTEXT_CONTROL;
+    GetThreadContext(thread, &context);
+    context.Eip -= 1;  // runs the restored instruction
+    if (++at.opens < at.open) context.EFlags |= 0x100;  // one step
+    SetThreadContext(thread, &context);
+    CloseHandle(thread);
+    if (at.opens == at.open) {
+      // Whose the clipboard is then: Wine lets an opener without a window
+      // place data, where Windows may not, so this is where it shows.
+      DWORD owner = 0;
+      GetWindowThreadProcessId(GetClipboardOwner(), &owner);
+      std::fprintf(stderr, "owner: %s\n",
+                   owner == GetProcessId(process) ? "quillmore" : "other");
+      Copy(at.file.c_str());
     }
+  } else if (record.ExceptionCode == EXCEPTION_SINGLE_STEP) {
+    Poke(process, target, 0xCC);
+  } else if (record.ExceptionCode != EXCEPTION_BREAKPOINT) {
+    reply = DBG_EXCEPTION_NOT_HANDLED;  // quillmore's own
   }
   ContinueDebugEvent(event.dwProcessId, event.dwThreadId, reply);
   return event.dwDebugEventCode != EXIT_PROCESS_DEBUG_EVENT;
