@@ -20,9 +20,10 @@ namespace quillmore {
 //
 // The clipboard is opened with a message-only window of the object's own
 // (invisible, and no window of the program in any user's sense): emptying
-// the clipboard makes the opening window its owner, and Windows refuses
-// data from an opener that has none. The window lives as long as the
-// object, on the thread that made it.
+// the clipboard makes the opening window its owner, and Microsoft documents
+// that SetClipboardData fails where EmptyClipboard left no owner (Wine lets
+// it pass). The window lives as long as the object, on the thread that
+// made it.
 //
 // The writes (Clear and SetText) are a swap against the clipboard's
 // sequence number as GetText left it: if another program has changed the

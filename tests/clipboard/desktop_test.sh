@@ -75,8 +75,9 @@ windows_promise() {  # windows_promise FILE [MS]: owned by windows_clip promise
   pids+=("$owner")
   wait_until grep -q ready "$work/peer"
 }
-# Windows has no owner to react: the next run itself is stopped, as its
-# debugger, just before it opens the clipboard again after the read.
+# On Windows the time between the read and the write lies inside the run,
+# where no owner hears of it: windows_clip, as the next run's debugger,
+# copies NEWER just before the run opens the clipboard again after its read.
 windows_copy_after_read() { windows_clip copy "Z:$1" && copy_at=(--copy-at 2 "Z:$2"); }
 
 # copy_after_read OLD NEWER: OLD is on the clipboard, and its owner copies
