@@ -25,19 +25,22 @@ class ClipboardText {
   // Throws Error on failure.
   virtual Text GetText() = 0;
   // Empties the clipboard of every format it holds, where the platform's
-  // write adds to what is there (Windows). Where the write itself replaces
-  // every format at once (X11, Wayland), it only makes sure the clipboard
-  // can be written and leaves it as it is. Throws Error on failure.
+  // write adds to what is there (Windows), and only if it still holds what
+  // GetText read, as SetText below. Where the write itself replaces every
+  // format at once (X11, Wayland), it only makes sure the clipboard can be
+  // written and leaves it as it is. Throws Error on failure.
   virtual void Clear() = 0;
   // Places text on the clipboard as plain text, only if the clipboard still
-  // holds what GetText read: a copy another program made since is the
-  // user's newer text, so the write fails instead. Throws Error on failure,
-  // with the clipboard as it was before the call.
+  // holds what GetText read (or, after Clear, what Clear left): a copy
+  // another program made since is the user's newer text, so the write fails
+  // instead, with status::kAccessDenied, and leaves it. A change to the
+  // same text is no newer copy. Throws Error on failure; LeftEmpty() then
+  // says whether the clipboard is empty by the run's doing.
   virtual void SetText(TextView text) = 0;
   // Whether the clipboard is empty by this run's own doing: from a Clear
-  // that emptied it until a SetText filled it (or found that another
-  // program had written since). Where it is, a failed write would lose the
-  // user's text unless the run puts it back.
+  // (or a Windows SetText) that emptied it until a SetText filled it, or
+  // found that another program had written since. Where it is, a failed
+  // write would lose the user's text unless the run puts it back.
   virtual bool LeftEmpty() const = 0;
 };
 

@@ -48,11 +48,10 @@ struct OpenClipboardTraits {
 
 class OpenClipboardAccess {
  public:
-  // Opens the clipboard without an owner window: the program has no window,
-  // and none is needed to read, empty or place data. Fails at once when
-  // another program has the clipboard open.
-  explicit OpenClipboardAccess(Operation operation) : operation_(operation) {
-    if (!OpenClipboard(nullptr)) {
+  // Fails at once when another program has the clipboard open.
+  OpenClipboardAccess(HWND window, Operation operation)
+      : operation_(operation) {
+    if (!OpenClipboard(window)) {
       ThrowLastError(operation_, GetLastError() == ERROR_ACCESS_DENIED
                                      ? "another program has the clipboard open"
                                      : "the clipboard could not be opened");
@@ -109,43 +108,101 @@ class GlobalLockAccess {
 
 }  // namespace
 
-Win32ClipboardText::Text Win32ClipboardText::GetText() {
-  constexpr Operation kOperation = Operation::kGetText;
-  OpenClipboardAccess clipboard(kOperation);
-  Text text;
+Win32ClipboardText::~Win32ClipboardText() {
+  if (window_ != nullptr) DestroyWindow(window_);
+}
+
+HWND Win32ClipboardText::Window(Operation operation) {
+  if (window_ == nullptr) {
+    window_ = CreateWindowExW(0, L"STATIC", nullptr, 0, 0, 0, 0, 0,
+                              HWND_MESSAGE, nullptr, nullptr, nullptr);
+    if (window_ == nullptr) {
+      ThrowLastError(operation, "the clipboard's window could not be made");
+    }
+  }
+  return window_;
+}
+
+// The clipboard must be open.
+Win32ClipboardText::Text Win32ClipboardText::ReadText(
+    Operation operation) const {
   // CF_UNICODETEXT also covers text placed in the 8-bit formats, which the
   // system converts on request. Anything else (an image, files) is no text.
-  if (IsClipboardFormatAvailable(CF_UNICODETEXT)) {
-    const HANDLE handle = GetClipboardData(CF_UNICODETEXT);
-    if (handle == nullptr) {
-      ThrowLastError(kOperation, "the clipboard's text could not be fetched");
-    }
-    SetLastError(ERROR_SUCCESS);
-    const SIZE_T bytes = GlobalSize(handle);
-    if (bytes == 0 && GetLastError() != ERROR_SUCCESS) {
-      ThrowLastError(kOperation, "the clipboard's text has no readable size");
-    }
-    const GlobalLockAccess lock(handle, kOperation);
-    // The text ends at its first NUL; the block may be larger than the text
-    // but never shorter, so the search is bounded by the block's size. Every
-    // unit before the NUL is taken as it is, unpaired surrogates included.
-    const auto* units = static_cast<const char16_t*>(lock.data());
-    const std::size_t capacity = bytes / sizeof(char16_t);
-    std::size_t length = 0;
-    while (length < capacity && units[length] != u'\0') ++length;
-    text.assign(units, length);
+  if (!IsClipboardFormatAvailable(CF_UNICODETEXT)) return {};
+  // Fetching a format the owner renders only when asked, and emptying the
+  // clipboard, each send the owner a message that waits for as long as the
+  // owner takes: a hung owner would hold the run without end. So the owner
+  // must first answer at all, within the same time as on other desktops.
+  // (One that answers this and hangs in rendering still holds the run.)
+  const HWND owner = GetClipboardOwner();
+  DWORD_PTR answer;
+  if (owner != nullptr && owner != window_ &&
+      !SendMessageTimeoutW(owner, WM_NULL, 0, 0, SMTO_ABORTIFHUNG, 2000,
+                           &answer) &&
+      GetLastError() != ERROR_INVALID_WINDOW_HANDLE) {  // gone: nothing waits
+    throw Error(status::kTimeout, kInterface, operation,
+                "the owning program did not answer within 2 s");
   }
+  const HANDLE handle = GetClipboardData(CF_UNICODETEXT);
+  if (handle == nullptr) {
+    ThrowLastError(operation, "the clipboard's text could not be fetched");
+  }
+  SetLastError(ERROR_SUCCESS);
+  const SIZE_T bytes = GlobalSize(handle);
+  if (bytes == 0 && GetLastError() != ERROR_SUCCESS) {
+    ThrowLastError(operation, "the clipboard's text has no readable size");
+  }
+  const GlobalLockAccess lock(handle, operation);
+  // The text ends at its first NUL; the block may be larger than the text
+  // but never shorter, so the search is bounded by the block's size. Every
+  // unit before the NUL is taken as it is, unpaired surrogates included.
+  const auto* units = static_cast<const char16_t*>(lock.data());
+  const std::size_t capacity = bytes / sizeof(char16_t);
+  std::size_t length = 0;
+  while (length < capacity && units[length] != u'\0') ++length;
+  return Text(units, length);
+}
+
+// The swap's check, with the clipboard open: a write goes on only over the
+// clipboard GetText read, or the run's own Clear left. A copy another
+// program made since is the user's newer text and stays; one that offers
+// the text that was read (a program taking the clipboard again with what it
+// just gave) is none, and the write goes on against it.
+void Win32ClipboardText::CheckUnchanged(Operation operation) {
+  if (!sequence_) return;  // nothing read, so nothing to keep
+  const DWORD now = GetClipboardSequenceNumber();
+  if (now == *sequence_) return;
+  left_empty_ = false;  // whatever it holds now, the run did not empty it
+  // With no text read there is none to match: a change then is a copy of
+  // something else (an image) that the write would replace.
+  if (read_.empty() || ReadText(operation) != read_) {
+    throw Error(status::kAccessDenied, kInterface, operation,
+                "the clipboard changed while the text was laid out; nothing "
+                "was written");
+  }
+  sequence_ = now;
+}
+
+Win32ClipboardText::Text Win32ClipboardText::GetText() {
+  constexpr Operation kOperation = Operation::kGetText;
+  OpenClipboardAccess clipboard(Window(kOperation), kOperation);
+  read_ = ReadText(kOperation);
+  // Taken while the clipboard is still open, so no change falls between
+  // what was read and the number the writes check.
+  sequence_ = GetClipboardSequenceNumber();
   clipboard.Close();
-  return text;
+  return read_;
 }
 
 void Win32ClipboardText::Clear() {
   constexpr Operation kOperation = Operation::kClear;
-  OpenClipboardAccess clipboard(kOperation);
+  OpenClipboardAccess clipboard(Window(kOperation), kOperation);
+  CheckUnchanged(kOperation);
   if (!EmptyClipboard()) {
     ThrowLastError(kOperation, "the clipboard could not be emptied");
   }
   left_empty_ = true;
+  sequence_ = GetClipboardSequenceNumber();
   clipboard.Close();
 }
 
@@ -171,12 +228,16 @@ void Win32ClipboardText::SetText(TextView text) {
     units[text.size()] = u'\0';
   }
 
-  OpenClipboardAccess clipboard(kOperation);
-  // Emptying makes this program the clipboard's owner, which it has to be to
-  // place data; the run has emptied it just before, so nothing is lost here.
+  OpenClipboardAccess clipboard(Window(kOperation), kOperation);
+  CheckUnchanged(kOperation);
+  // Emptying drops any other format and makes the run's window the owner,
+  // which it has to be to place data; after the run's Clear, or over the
+  // clipboard that was read, nothing is lost by it.
   if (!EmptyClipboard()) {
     ThrowLastError(kOperation, "the clipboard could not be emptied");
   }
+  left_empty_ = true;
+  if (sequence_) sequence_ = GetClipboardSequenceNumber();
   if (SetClipboardData(CF_UNICODETEXT, memory.get()) == nullptr) {
     ThrowLastError(kOperation, "the clipboard did not take the text");
   }

@@ -17,7 +17,10 @@ namespace quillmore {
 // what became of the user's text: the run tried to put the source back.
 class WriteFailure : public Error {
  public:
-  enum class Restore { kRestored, kFailed };
+  // kRestored: the source is on the clipboard again. kFailed: it could not
+  // be put back, and the clipboard is left empty by the run. kOvertaken:
+  // another program wrote the clipboard first, and keeps it.
+  enum class Restore { kRestored, kFailed, kOvertaken };
 
   WriteFailure(const Error& error, Restore restore, std::string restore_cause)
       : Error(error),
@@ -41,9 +44,11 @@ class WriteFailure : public Error {
 // while the clipboard is empty by the run's own Clear (Windows), the user's
 // text would be lost, so the run puts the source text back once and throws
 // a WriteFailure that says whether that worked. Where the write replaces
-// the clipboard at once (X11, Wayland), a failed write leaves the clipboard
-// as it was, or with another program's newer copy: putting the source back
-// would overwrite that copy, so the write's Error goes out as it is.
+// the clipboard at once (X11, Wayland), or another program has written the
+// clipboard since the Clear, a failed write leaves the clipboard as it was
+// or with that program's newer copy: putting the source back would
+// overwrite that copy, so the write's Error goes out as it is. The putting
+// back is itself such a write, so it too leaves a newer copy alone.
 template <typename Unit, typename MakeEngine>
 void FormatClipboard(ClipboardText<Unit>& clipboard, MakeEngine&& make_engine) {
   const std::basic_string<Unit> source = clipboard.GetText();
@@ -61,7 +66,11 @@ void FormatClipboard(ClipboardText<Unit>& clipboard, MakeEngine&& make_engine) {
     try {
       clipboard.SetText(source);
     } catch (const Error& again) {
-      throw WriteFailure(error, WriteFailure::Restore::kFailed, again.cause());
+      throw WriteFailure(error,
+                         clipboard.LeftEmpty()
+                             ? WriteFailure::Restore::kFailed
+                             : WriteFailure::Restore::kOvertaken,
+                         again.cause());
     }
     throw WriteFailure(error, WriteFailure::Restore::kRestored, {});
   }

@@ -55,7 +55,12 @@ std::string DescribeFailure(const WriteFailure& failure) {
       line += "; the original text could not be put back either";
       if (!failure.restore_cause().empty())
         line += " (" + failure.restore_cause() + ")";
-      line += ", and the clipboard is empty";
+      line += ", and the clipboard is left empty";
+      break;
+    case WriteFailure::Restore::kOvertaken:
+      line +=
+          "; the original text was not put back: another program wrote the "
+          "clipboard first, and its copy stays";
       break;
   }
   return line;

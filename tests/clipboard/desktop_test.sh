@@ -16,6 +16,7 @@ export DBUS_SESSION_BUS_ADDRESS=unix:path=/nonexistent  # no notifications
 tag="QUILLMORE_TEST_TAG=$desktop-$name-$$"  # tells this test's servers apart
 peer=$tools/hostile_peer
 copies=0
+copy_at=()
 
 # --- The adapters: start, copy FILE [TYPE], paste, types, run [ARGS],
 # pause/resume the owner, freeze/thaw the desktop, and the text and image
@@ -66,6 +67,18 @@ windows_types() { windows_clip types | tr -d '\r'; }
 windows_copy() {
   if [ "$2" = "$image_type" ]; then windows_clip copy-image; else windows_clip copy "Z:$1"; fi
 }
+# The paused owner renders its text only when asked, as an application does.
+windows_pause() { windows_promise "$copied" && kill -STOP "$owner"; }
+windows_promise() {  # windows_promise FILE [MS]: owned by windows_clip promise
+  "$emulator" "$tools/windows_clip.exe" promise "Z:$1" ${2:-} >"$work/peer" &
+  owner=$!
+  pids+=("$owner")
+  wait_until grep -q ready "$work/peer"
+}
+# On Windows the time between the read and the write lies inside the run,
+# where no owner hears of it: windows_clip, as the next run's debugger,
+# copies NEWER just before the run opens the clipboard again after its read.
+windows_copy_after_read() { windows_clip copy "Z:$1" && copy_at=(--copy-at 2 "Z:$2"); }
 
 # copy_after_read OLD NEWER: OLD is on the clipboard, and its owner copies
 # NEWER as soon as a reader has had OLD whole (after the run's read, before
@@ -98,7 +111,7 @@ peer_owns() {  # peer_owns MODE ARGS...: the hostile peer, once it holds the cli
 adapter_gives() { cmp -s <("${desktop%-ext}_ask" "$1") "$2"; }
 run() {  # run [ARGS]: quillmore as a hotkey starts it; $status and $said
   if [ "$desktop" = windows ]; then
-    said=$(windows_clip run "$@" </dev/null | tr -d '\r')
+    said=$(windows_clip run "${copy_at[@]}" "$@" </dev/null | tr -d '\r')
   else
     said=$(env "$tag" timeout 20 "$quillmore" "$@" 2>&1 </dev/null)
   fi
@@ -206,16 +219,24 @@ case_CopyAfterRead() {  # all
   outcome 1 'quillmore: cannot * the clipboard: the clipboard changed while the text was laid out; nothing was written (*, status 0x80070005)' 'select newer'
 }
 
-# --- Linux: a server serves the text, and owners and desktops misbehave.
-
 # As a clipboard manager does, the owner takes the clipboard again with the
 # text it just gave: not a newer copy, so the run goes on.
-case_SameTextRetaken() {  # linux
+case_SameTextRetaken() {  # all
   printf '%s' "$source_text" >"$work/old"
   adapter copy_after_read "$work/old" "$work/old"
   run
   outcome 0 "" "$laid_out"
 }
+
+case_PausedOwner() {  # all
+  copy_text "$source_text"
+  adapter pause
+  run
+  kill -CONT "$owner"
+  outcome 1 'quillmore: cannot read the clipboard: the owning program did not answer within 2 s (GetText, status 0x800705B4)' "$source_text"
+}
+
+# --- Linux: a server serves the text, and owners and desktops misbehave.
 
 case_HundredPastes() {  # linux
   copy_text "$source_text"
@@ -233,14 +254,6 @@ case_NewCopyEndsTheServer() {  # linux
   copy_text 'the next copy'
   check "the server ended" servers_are 0
   check "the copy stays" pastes 'the next copy'
-}
-
-case_PausedOwner() {  # linux
-  copy_text "$source_text"
-  adapter pause
-  run
-  kill -CONT "$owner"
-  outcome 1 'quillmore: cannot read the clipboard: the owning program did not answer within 2 s (GetText, status 0x800705B4)' "$source_text"
 }
 
 # The owner is stopped while the run reads; another program copies; the
@@ -595,6 +608,25 @@ case_HeldOpen() {  # windows
   outcome 1 'quillmore: cannot read the clipboard: another program has the clipboard open (GetText, status 0x80070005)'
   check "held, each write step fails; let go, each gives it back" test "$steps" = \
     $'Clear failed: Clear 0x80070005\nSetText failed: SetText 0x80070005\nGetText gave it back\nClear gave it back\nSetText gave it back'
+}
+
+# The copy lands between the run's Clear and its write: it stays, and
+# nothing is put back over it. The Clear gave the clipboard an owner, the
+# run's own window, as Windows wants of a program that places data.
+case_CopyAfterClear() {  # windows
+  copy_text "$source_text"
+  printf 'select newer' >"$work/newer"
+  run --copy-at 3 "Z:$work/newer" 2>"$work/stop"
+  check "owned by the run after its Clear" grep -q '^owner: quillmore' "$work/stop"
+  outcome 1 'quillmore: cannot write the clipboard: the clipboard changed while the text was laid out; nothing was written (SetText, status 0x80070005)' 'select newer'
+}
+
+# An owner that renders its text late, though within the wait for it.
+case_SlowOwner() {  # windows
+  printf '%s' "$source_text" >"$work/old"
+  windows_promise "$work/old" 400
+  run
+  outcome 0 "" "$laid_out"
 }
 
 case_AnsiText() {  # windows

@@ -6,12 +6,19 @@
 // once let go each step must give the clipboard back.
 //
 //   windows_clip clear | copy FILE | copy-ansi FILE | copy-image | paste |
-//                types
-//   windows_clip run [--hold] [ARG...]
+//                types | promise FILE [MS]
+//   windows_clip run [--hold | --copy-at N FILE] [ARG...]
 //
+// promise plays an application that renders its text only when asked
+// (delayed rendering), answering each message MS ms late; it says "ready"
+// once it owns the clipboard, and ends when another program empties it.
 // Texts are WTF-8 both ways, so that lone surrogates can be written and read.
 // run prints each message box's text, a line a box, then with --hold how
-// each step went; its status is quillmore's.
+// each step went; its status is quillmore's. With --copy-at it runs
+// quillmore as its debugger and copies FILE just before quillmore's Nth
+// OpenClipboard: each step of a run opens the clipboard once (GetText,
+// Clear, SetText), so the copy lands between two of them every time, where
+// no timing could put it; it says on stderr whose the clipboard was then.
 #include <fcntl.h>
 #include <io.h>
 #include <windows.h>
@@ -73,8 +80,8 @@ void Print(const std::string& s) { std::fwrite(s.data(), 1, s.size(), stdout); }
 
 // Waits up to 5 s for a clipboard that is briefly busy, where quillmore must
 // not wait at all.
-void Open() {
-  for (int i = 0; !OpenClipboard(nullptr); ++i) {
+void Open(HWND window = nullptr) {
+  for (int i = 0; !OpenClipboard(window); ++i) {
     if (i == 500) Fail("the clipboard stays open");
     Sleep(10);
   }
@@ -86,6 +93,63 @@ void Place(UINT format, HANDLE data) {
   const bool placed = !data || SetClipboardData(format, data) != nullptr;
   CloseClipboard();
   if (!placed) Fail("the clipboard did not take the data");
+}
+
+HGLOBAL Memory(const void* data, std::size_t size) {
+  HGLOBAL memory = GlobalAlloc(GMEM_MOVEABLE, size);
+  std::memcpy(GlobalLock(memory), data, size);
+  GlobalUnlock(memory);
+  return memory;
+}
+
+std::string Read(const char* path) {
+  std::ifstream in(path, std::ios::binary);
+  if (!in) Fail("cannot read the file");
+  return {std::istreambuf_iterator<char>(in), {}};
+}
+
+void Copy(const char* path, bool ansi = false) {
+  const std::string bytes = Read(path);
+  const std::u16string units = Units(bytes);
+  if (ansi) {
+    Place(CF_TEXT, Memory(bytes.c_str(), bytes.size() + 1));
+  } else {
+    Place(CF_UNICODETEXT, Memory(units.c_str(), (units.size() + 1) * 2));
+  }
+}
+
+std::u16string promised;
+DWORD promise_delay = 0;
+
+LRESULT CALLBACK Promising(HWND window, UINT message, WPARAM w, LPARAM l) {
+  if (message == WM_NULL || message == WM_RENDERFORMAT) Sleep(promise_delay);
+  if (message == WM_RENDERFORMAT) {
+    SetClipboardData(CF_UNICODETEXT,
+                     Memory(promised.c_str(), (promised.size() + 1) * 2));
+  }
+  if (message == WM_DESTROYCLIPBOARD || message == WM_TIMER) PostQuitMessage(0);
+  return DefWindowProcW(window, message, w, l);
+}
+
+int Promise(const char* path, DWORD delay) {
+  promised = Units(Read(path));
+  promise_delay = delay;
+  WNDCLASSW type = {};
+  type.lpfnWndProc = Promising;
+  type.lpszClassName = L"promise";
+  RegisterClassW(&type);
+  HWND window = CreateWindowExW(0, L"promise", L"", 0, 0, 0, 0, 0, HWND_MESSAGE,
+                                nullptr, nullptr, nullptr);
+  Open(window);
+  EmptyClipboard();
+  SetClipboardData(CF_UNICODETEXT, nullptr);
+  CloseClipboard();
+  Print("ready\n");
+  std::fflush(stdout);
+  SetTimer(window, 1, 60000, nullptr);  // a bound, should nobody copy
+  MSG message;
+  while (GetMessageW(&message, nullptr, 0, 0) > 0) DispatchMessageW(&message);
+  return 0;
 }
 
 // The clipboard's text, none when it holds no text.
@@ -136,6 +200,67 @@ void AnswerBoxes(DWORD thread, std::set<HWND>& answered) {
   }
 }
 
+// quillmore, as a debuggee, is stopped at its Nth OpenClipboard while FILE
+// is copied. The breakpoint sits at OpenClipboard's first byte, at one
+// address in both processes (a system library is mapped at one address in
+// all of them), and is set again after each earlier hit by one step.
+struct CopyAt {
+  int open = 0, opens = 0;  // N (none at 0), and the opens so far
+  std::string file;
+  BYTE* armed = nullptr;
+  BYTE saved = 0;
+};
+
+void Poke(HANDLE process, BYTE* at, BYTE value) {
+  WriteProcessMemory(process, at, &value, 1, nullptr);
+  FlushInstructionCache(process, at, 1);
+}
+
+// Handles the debug event that comes within 20 ms, if one does; false once
+// quillmore has ended.
+bool Debug(HANDLE process, CopyAt& at) {
+  auto* const target = reinterpret_cast<BYTE*>(
+      GetProcAddress(GetModuleHandleW(L"user32"), "OpenClipboard"));
+  DEBUG_EVENT event;
+  if (!WaitForDebugEvent(&event, 20)) return true;
+  DWORD reply = DBG_CONTINUE;
+  if (event.dwDebugEventCode == LOAD_DLL_DEBUG_EVENT) {
+    CloseHandle(event.u.LoadDll.hFile);
+  }
+  if (!at.armed && ReadProcessMemory(process, target, &at.saved, 1, nullptr) &&
+      at.saved == *target) {  // user32 is loaded
+    Poke(process, at.armed = target, 0xCC);
+  }
+  const EXCEPTION_RECORD& record = event.u.Exception.ExceptionRecord;
+  if (event.dwDebugEventCode != EXCEPTION_DEBUG_EVENT) {
+  } else if (record.ExceptionAddress == target) {
+    Poke(process, target, at.saved);
+    HANDLE thread = OpenThread(THREAD_ALL_ACCESS, FALSE, event.dwThreadId);
+    CONTEXT context = {};
+    context.ContextFlags = CONTEXT_CONTROL;
+    GetThreadContext(thread, &context);
+    context.Eip -= 1;  // runs the restored instruction
+    if (++at.opens < at.open) context.EFlags |= 0x100;  // one step
+    SetThreadContext(thread, &context);
+    CloseHandle(thread);
+    if (at.opens == at.open) {
+      // Whose the clipboard is then: Wine lets an opener without a window
+      // place data, where Windows may not, so this is where it shows.
+      DWORD owner = 0;
+      GetWindowThreadProcessId(GetClipboardOwner(), &owner);
+      std::fprintf(stderr, "owner: %s\n",
+                   owner == GetProcessId(process) ? "quillmore" : "other");
+      Copy(at.file.c_str());
+    }
+  } else if (record.ExceptionCode == EXCEPTION_SINGLE_STEP) {
+    Poke(process, target, 0xCC);
+  } else if (record.ExceptionCode != EXCEPTION_BREAKPOINT) {
+    reply = DBG_EXCEPTION_NOT_HANDLED;  // quillmore's own
+  }
+  ContinueDebugEvent(event.dwProcessId, event.dwThreadId, reply);
+  return event.dwDebugEventCode != EXIT_PROCESS_DEBUG_EVENT;
+}
+
 const char* const kSteps[] = {"GetText", "Clear", "SetText"};
 
 // Runs step i of the backend; says how it failed, if it did.
@@ -169,6 +294,12 @@ int Run(std::vector<std::string> arguments) {
     arguments.erase(arguments.begin());
     if (!OpenClipboard(window)) Fail("cannot hold the clipboard open");
   }
+  CopyAt at;
+  if (arguments.size() >= 3 && arguments[0] == "--copy-at") {
+    at.open = std::atoi(arguments[1].c_str());
+    at.file = arguments[2];
+    arguments.erase(arguments.begin(), arguments.begin() + 3);
+  }
   wchar_t path[MAX_PATH];
   std::wstring exe(path, GetModuleFileNameW(nullptr, path, MAX_PATH));
   exe = exe.substr(0, exe.find_last_of(L"\\/") + 1) + L"quillmore.exe";
@@ -179,8 +310,9 @@ int Run(std::vector<std::string> arguments) {
   STARTUPINFOW startup = {};
   startup.cb = sizeof startup;
   PROCESS_INFORMATION process = {};
-  if (!CreateProcessW(exe.c_str(), line.data(), nullptr, nullptr, FALSE, 0,
-                      nullptr, nullptr, &startup, &process)) {
+  if (!CreateProcessW(exe.c_str(), line.data(), nullptr, nullptr, FALSE,
+                      at.open ? DEBUG_ONLY_THIS_PROCESS : 0, nullptr, nullptr,
+                      &startup, &process)) {
     Fail("cannot start quillmore.exe");
   }
   std::set<HWND> answered;
@@ -188,8 +320,11 @@ int Run(std::vector<std::string> arguments) {
   const ULONGLONG deadline = GetTickCount64() + 60000;
   do {
     AnswerBoxes(process.dwThreadId, answered);
-  } while (WaitForSingleObject(process.hProcess, 20) == WAIT_TIMEOUT &&
+  } while ((at.open
+                ? Debug(process.hProcess, at)
+                : WaitForSingleObject(process.hProcess, 20) == WAIT_TIMEOUT) &&
            GetTickCount64() < deadline);
+  WaitForSingleObject(process.hProcess, 5000);
   if (!GetExitCodeProcess(process.hProcess, &status) ||
       status == STILL_ACTIVE) {
     status = 99;
@@ -219,18 +354,9 @@ int main(int argc, char** argv) {
   _setmode(_fileno(stdout), _O_BINARY);
   const std::string command = argc > 1 ? argv[1] : "";
   if ((command == "copy" || command == "copy-ansi") && argc == 3) {
-    std::ifstream in(argv[2], std::ios::binary);
-    if (!in) Fail("cannot read the file");
-    const std::string bytes{std::istreambuf_iterator<char>(in), {}};
-    const std::u16string units = Units(bytes);
-    const bool ansi = command == "copy-ansi";
-    const std::size_t size = ansi ? bytes.size() + 1 : (units.size() + 1) * 2;
-    HGLOBAL memory = GlobalAlloc(GMEM_MOVEABLE, size);
-    std::memcpy(GlobalLock(memory),
-                ansi ? static_cast<const void*>(bytes.c_str()) : units.c_str(),
-                size);
-    GlobalUnlock(memory);
-    Place(ansi ? CF_TEXT : CF_UNICODETEXT, memory);
+    Copy(argv[2], command == "copy-ansi");
+  } else if (command == "promise" && (argc == 3 || argc == 4)) {
+    return Promise(argv[2], argc == 4 ? std::atoi(argv[3]) : 0);
   } else if (command == "clear" && argc == 2) {
     Place(0, nullptr);
   } else if (command == "copy-image" && argc == 2) {
@@ -253,7 +379,8 @@ int main(int argc, char** argv) {
   } else {
     std::fputs(
         "usage: windows_clip clear | copy FILE | copy-ansi FILE | copy-image | "
-        "paste | types | run [--hold] [ARG...]\n",
+        "paste | types | promise FILE [MS] | "
+        "run [--hold | --copy-at N FILE] [ARG...]\n",
         stderr);
     return 2;
   }

@@ -18,7 +18,8 @@ namespace {
 class FakeClipboard : public ClipboardText<char> {
  public:
   std::optional<std::string> text = "a,b";
-  // "SetTextOnce" fails only the first SetText, so the restore succeeds.
+  // "SetTextOnce" fails only the first SetText, so the restore succeeds;
+  // "SetTextOvertaken" fails both, another program copying in between.
   std::string failing;
   // As on X11 and Wayland: Clear empties nothing, the write replaces.
   bool replaces = false;
@@ -42,8 +43,12 @@ class FakeClipboard : public ClipboardText<char> {
   void Enter(Operation operation) {
     calls.push_back(OperationName(operation));
     const bool set_text = calls.back() == "SetText";
+    if (failing == "SetTextOvertaken" && set_text && calls.size() == 4) {
+      text = "newer";
+    }
     if (failing == calls.back() ||
-        (failing == "SetTextReplacing" && set_text) ||
+        ((failing == "SetTextReplacing" || failing == "SetTextOvertaken") &&
+         set_text) ||
         (failing == "SetTextOnce" && set_text && calls.size() == 3)) {
       throw Error(status::kAccessDenied, "ClipboardText", operation,
                   "another program holds the clipboard open");
@@ -116,7 +121,14 @@ INSTANTIATE_TEST_SUITE_P(EveryStep, FormatClipboardFailure, ::testing::Values(
         "quillmore: cannot write the clipboard: another program holds the "
         "clipboard open (SetText, status 0x80070005); the original text could "
         "not be put back either (another program holds the clipboard open), "
-        "and the clipboard is empty"}),
+        "and the clipboard is left empty"},
+    // Another program copies before the source goes back: its copy stays.
+    FailureCase{"SetTextOvertaken", "newer",
+        {"GetText", "Clear", "SetText", "SetText"},
+        "quillmore: cannot write the clipboard: another program holds the "
+        "clipboard open (SetText, status 0x80070005); the original text was "
+        "not put back: another program wrote the clipboard first, and its "
+        "copy stays"}),
     [](const auto& info) { return info.param.failing; });
 // clang-format on
 
