@@ -58,9 +58,21 @@ link=$(folder APPDATA)/Microsoft/Windows/Start\ Menu/Programs/quillmore.lnk
 # 0x51), then the modifiers (HOTKEYF_CONTROL | HOTKEYF_ALT, 0x06).
 check "the Start-menu shortcut's key is Ctrl+Alt+Q" \
   test "$(od -An -tx1 -j64 -N2 "$link" 2>/dev/null)" = " 51 06"
+# The target, from the link's LinkInfo: its local base path. (wine start
+# /wait may return before a shortcut's program has ended.)
+target=$(python3 - "$link" <<'EOF'
+import struct, sys
+link = open(sys.argv[1], "rb").read()
+at = 0x4C + (2 + struct.unpack_from("<H", link, 0x4C)[0] if link[0x14] & 1 else 0)
+base = at + struct.unpack_from("<I", link, at + 16)[0]
+print(link[base:link.index(b"\0", base)].decode("latin-1"))
+EOF
+)
+check "the shortcut starts the installed quillmore.exe" \
+  test "$(wine winepath -u "$target")" -ef "$dir/quillmore.exe"
 printf 'select a, b from t where x = 1 and y = 2 or z = 3 order by a' >"$work/query"
 wine "$tools/windows_clip.exe" copy "Z:$work/query"
-check "the shortcut's program runs" "$emulator" start /wait /unix "$link" </dev/null
+check "the shortcut's program runs" "$emulator" "$target" </dev/null
 check "and lays out the clipboard" test "$("$emulator" "$tools/windows_clip.exe" paste | od -c)" = \
   "$(printf 'select a,\r\n        b\r\n  from t\r\nwhere x = 1\r\n  and y = 2\r\n   or z = 3\r\norder by a' | od -c)"
 
