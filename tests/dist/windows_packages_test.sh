@@ -1,21 +1,36 @@
 #!/usr/bin/env bash
-# The per-user installer as a user meets it, under Wine: msiexec installs it
-# without a question, replacing an older version and the other architecture;
-# Installed apps lists it once; the files and the Start-menu shortcut with
-# Ctrl+Alt+Q are in place; the shortcut starts a quillmore.exe that lays out
-# the clipboard; msiexec /x leaves nothing of it behind.
-# usage: windows_msi_test.sh BUILD_DIR SOURCE_DIR EMULATOR TOOLS_DIR ARCH VERSION
+# The Windows packages of one architecture as a user meets them, under Wine.
+# The zip: its files, with Windows' line breaks, and the filter from it. The
+# per-user installer: msiexec installs it without a question, replacing an
+# older version and the other architecture; Installed apps lists it once,
+# with its icon; the zip's files are in place, and the programs are what
+# Windows should see; the Start-menu shortcut carries Ctrl+Alt+Q and starts
+# a quillmore.exe that lays out the clipboard; msiexec /x leaves nothing.
+# usage: windows_packages_test.sh BUILD_DIR SOURCE_DIR EMULATOR TOOLS_DIR ARCH VERSION
 set -uo pipefail
 build=$1 source=$2 emulator=$3 tools=$4 arch=$5 version=$6
 . "$(dirname "${BASH_SOURCE[0]}")/../checks.sh"
-. "$(dirname "${BASH_SOURCE[0]}")/windows_exe.sh"
 scratch
+
+cpack -G ZIP --config "$build/CPackConfig.cmake" -B "$work" >"$work/cpack.log" 2>&1 ||
+  { cat "$work/cpack.log" >&2; exit 1; }
+unzip -q "$work"/quillmore-*-windows-"$arch".zip -d "$work/zip" || exit 1
+zip=$(ls -d "$work"/zip/*)
+files="LICENSE.txt README.txt quillmore-layout.exe quillmore.exe "
+check "zip holds the programs, the readme and the licence" test "$(ls "$zip" | tr '\n' ' ')" = "$files"
+for text in README.txt LICENSE.txt; do
+  check "$text: every line ends in CR LF" \
+    test "$(grep -c $'\r$' "$zip/$text")" -eq "$(wc -l <"$zip/$text")"
+done
+printf 'select a,b from t where x = 1' | "$emulator" "$zip/quillmore-layout.exe" >"$work/out"
+check "quillmore-layout.exe lays out under Wine" \
+  cmp "$work/out" <(printf 'select a,\r\n       b\r\n  from t\r\nwhere x = 1')
 
 wine() { "$emulator" "$@" </dev/null | tr -d '\r'; }
 msiexec() { "$emulator" msiexec "$1" "$(wine winepath -w "$2")" /qn </dev/null; }
 folder() { wine winepath -u "$(wine cmd /c echo "%$1%")"; }
-# Installed apps: every uninstall entry named quillmore, per user and per
-# machine, in the 64-bit and the 32-bit view, as "DisplayVersion".
+# Installed apps: the version of every uninstall entry named quillmore, per
+# user and per machine, in the 64-bit and the 32-bit view.
 entries() {
   local root view
   for root in HKCU HKLM; do
@@ -49,9 +64,21 @@ check "Installed apps shows the three-image icon" \
   test "$(icotool -l "$(wine winepath -u "$icon")" | wc -l)" -eq 3
 
 dir=$(folder LOCALAPPDATA)/Programs/quillmore
-check "installed: the programs, the readme and the licence" test \
-  "$(cd "$dir" && ls | tr '\n' ' ')" = "LICENSE.txt README.txt quillmore-layout.exe quillmore.exe "
-identity "$dir" "$arch" "$version"
+check "installed: the zip's files" diff -r "$zip" "$dir"
+for exe in quillmore quillmore-layout; do
+  check "$exe.exe needs only system DLLs" test -z "$(x86_64-w64-mingw32-objdump -p \
+    "$dir/$exe.exe" | sed -n 's/.*DLL Name: //p' | grep -viE '^(kernel32|user32|msvcrt)\.dll$')"
+done
+machine=$([ "$arch" = x64 ] && echo 'PE32+ executable (GUI) x86-64' ||
+  echo 'PE32 executable (GUI) Intel 80386')
+check "quillmore.exe: $machine" grep -qF "$machine" <(file "$dir/quillmore.exe")
+wrestool -x -t14 "$dir/quillmore.exe" >"$work/icon.ico"
+check "icon: 32x32 in 2 and 16 colours, 16x16 in 16" test "$(icotool -l "$work/icon.ico" |
+  sed 's/--index=. //')" = "$(printf -- '--icon --width=%s --height=%s --bit-depth=%s --palette-size=%s\n' \
+  32 32 1 2 32 32 4 16 16 16 4 16)"
+check "version record: 040904B0, file and product version $version" test "$(wrestool -x --raw \
+  -t16 "$dir/quillmore.exe" | strings -el | grep -A1 -xE '040904B0|FileVersion|ProductVersion' |
+  tr '\n' ' ')" = "040904B0 CompanyName -- FileVersion $version -- ProductVersion $version "
 
 link=$(folder APPDATA)/Microsoft/Windows/Start\ Menu/Programs/quillmore.lnk
 # The link's header holds the key at offset 0x40: the virtual key ('Q',
@@ -83,4 +110,4 @@ wine regedit /E "Z:$work/registry.reg"
 check "nothing is left in the registry" \
   test "$(iconv -f UTF-16LE -t UTF-8 "$work/registry.reg" | grep -ci quillmore)" -eq 0
 
-finish "windows installer ($arch)"
+finish "windows packages ($arch)"
