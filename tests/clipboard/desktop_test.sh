@@ -57,6 +57,7 @@ wayland_paste() { wayland_ask; }
 wayland_types() { timeout 10 wl-paste --list-types 2>/dev/null; }
 wayland_copy() { owned_by "$2" wl-copy --foreground --type "$2"; }
 wayland_pause() { kill -STOP "$owner"; }
+wayland_copy_after_read() { peer_owns wayland-copy-after-read "$1" "$2" && copied=$1; }
 wayland_freeze() { kill -"$1" "$desktop_pid"; }
 
 windows_clip() { "$emulator" "$tools/windows_clip.exe" "$@"; }
@@ -244,7 +245,7 @@ case_PausedOwner() {  # linux
 
 # The owner is stopped while the run reads; another program copies; the
 # owner, resumed, answers the old request as the owner it was.
-case_OwnerReplacedWhileRead() {  # linux
+case_OwnerReplacedWhileRead() {  # x11
   copy_text 'select old from t'
   adapter pause
   local old=$owner
@@ -259,6 +260,16 @@ case_OwnerReplacedWhileRead() {  # linux
   # answer; either way the new text must stay.
   if said_is '*did not answer within 2 s*'; then said=$taken; fi
   outcome 1 "$taken" 'select new from t'
+}
+
+# The same on Wayland, where the owner says when it is asked: it copies
+# the newer text first, then answers as the owner it was.
+case_OwnerReplacedWhileAsked() {  # wayland
+  printf 'select old from t' >"$work/old" && printf 'select new from t' >"$work/new"
+  peer_owns wayland-copy-when-asked "$work/old" "$work/new"
+  run
+  outcome 1 "$taken" 'select new from t'
+  check "the old answer was whole" grep -qx 'wrote 17 of 17' "$work/peer"
 }
 
 # A double key press: each run lays the text out or fails because the other
