@@ -178,14 +178,22 @@ bool FindReader(int fd, pid_t* pid, int* number) {
   return *number >= 0;
 }
 
+// Stops pid, traced; it goes on only as HoldAfterClose lets it.
+bool Seize(pid_t pid) {
+  int status;
+  return ptrace(PTRACE_SEIZE, pid, 0, PTRACE_O_TRACESYSGOOD) == 0 &&
+         ptrace(PTRACE_INTERRUPT, pid, 0, 0) == 0 &&
+         waitpid(pid, &status, __WALL) == pid && WIFSTOPPED(status);
+}
+
 // Lets pid, seized, run until it has closed its descriptor number, and
 // leaves it stopped there.
 bool HoldAfterClose(pid_t pid, int number) {
-  ptrace(PTRACE_INTERRUPT, pid, 0, 0);
   bool closing = false;
-  for (int status;
+  for (int status = 0, signal = 0;
+       ptrace(PTRACE_SYSCALL, pid, 0, signal) == 0 &&
        waitpid(pid, &status, __WALL) == pid && WIFSTOPPED(status);) {
-    int signal = 0;
+    signal = 0;
     if (WSTOPSIG(status) == (SIGTRAP | 0x80)) {
       __ptrace_syscall_info call;
       ptrace(PTRACE_GET_SYSCALL_INFO, pid, sizeof call, &call);
@@ -196,7 +204,6 @@ bool HoldAfterClose(pid_t pid, int number) {
     } else if (status >> 16 == 0) {
       signal = WSTOPSIG(status);  // one of its own: passed on
     }
-    ptrace(PTRACE_SYSCALL, pid, 0, signal);
   }
   return false;
 }
@@ -211,9 +218,7 @@ void Answer(wl_display* display) {
   }
   pid_t reader = 0;
   int number = -1;
-  const bool traced =
-      FindReader(asked, &reader, &number) &&
-      ptrace(PTRACE_SEIZE, reader, 0, PTRACE_O_TRACESYSGOOD) == 0;
+  const bool traced = FindReader(asked, &reader, &number) && Seize(reader);
   if (fork() == 0) {  // the reader runs on while traced, so it can take it
     WriteAll(asked, text);
     _exit(0);
