@@ -43,7 +43,8 @@ wayland_start() {
   fi
   export XDG_RUNTIME_DIR=$dir WAYLAND_DISPLAY=wayland-1
   if [ "$desktop" = wayland-ext ]; then
-    "$tools/data_control_compositor" --socket=wayland-1 >"$dir/log" &
+    mkfifo "$dir/control"
+    "$tools/data_control_compositor" --socket=wayland-1 <>"$dir/control" >"$dir/log" &
   else
     env HOME="$dir" WLR_BACKENDS=headless WLR_LIBINPUT_NO_DEVICES=1 \
       WLR_RENDERER=pixman "${as[@]}" sway -c "$dir/config" >"$dir/log" 2>&1 &
@@ -476,9 +477,16 @@ case_ReadersThatStallOrVanish() {  # wayland
   run
   outcome 0 ""
   wl-paste | sleep 60 &
-  local stuck=$!
+  local stuck=$! server
+  server=$(server_pids)
+  # Nothing else happens: only the stalled reader's expiry wakes the server.
+  feeding() { ls -l "/proc/$server/fd" | grep -q pipe:; }
+  check "a stalled reader fed" wait_until feeding
+  check "a stalled reader dropped" wait_until eval '! feeding'
+  wl-paste | sleep 60 &
+  stuck="$stuck $!"
   check "served while one stalls" pastes "$(large "$laid_out")"
-  kill "$stuck"
+  kill $stuck
   check "served after it vanished" pastes "$(large "$laid_out")"
   check "the same server" test "$(servers)" -eq 1
 }
@@ -513,6 +521,42 @@ case_WaylandWhereNamedX11Otherwise() {  # sway
   run
   check "both: Wayland" pastes $'select a,\n        b\n  from w'
   check "both: the X11 clipboard as it was" test "$(x11_paste)" = $'select c,\n        d\n  from x'
+}
+
+# compositor COMMAND: the tests' own compositor plays COMMAND (see its
+# source) from now on.
+compositor() { echo "$1" >"$XDG_RUNTIME_DIR/control" && wait_until grep -qx "$1" "$XDG_RUNTIME_DIR/log"; }
+held_copy() {  # held_copy TEXT: wl-copy copies TEXT, and the compositor holds it back
+  printf '%s' "$1" >"$work/held"
+  wl-copy --foreground <"$work/held" >/dev/null 2>&1 &
+  pids+=($!)
+  wait_until grep -qx held "$XDG_RUNTIME_DIR/log"
+}
+
+# The owner's answer ends as another program copies, the end of the pipe
+# and the new selection coming in one go: the read must not pass for whole.
+case_CopyAsTheAnswerEnds() {  # ext
+  copy_text "$source_text"
+  compositor hold-until-read-ends
+  held_copy 'select newer'
+  run
+  outcome 1 "$taken" 'select newer'
+}
+
+# The compositor refuses the run's copy, and the clipboard keeps its text;
+# another program copies right after the run: not the run's failure, and
+# that copy stays.
+case_RefusedOrReplacedAtOnce() {  # ext
+  copy_text "$source_text"
+  compositor refuse
+  run
+  outcome 1 'quillmore: cannot write the clipboard: the Wayland compositor refused the text (SetText, status 0x80070005)' "$source_text"
+  compositor hold-after-next
+  held_copy 'select newer'
+  run
+  check "replaced at once: status 0, silent ($status $said)" test "$status $said" = "0 "
+  check "replaced at once: the newer copy stays" pastes 'select newer'
+  check "replaced at once: no server" servers_are 0
 }
 
 case_SpeaksExtWhereOffered() {  # ext
