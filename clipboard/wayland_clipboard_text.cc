@@ -377,11 +377,13 @@ bool DataControl<P>::Own(TextOffer offer, std::string_view read,
   // the compositor takes between answering it and our set_selection is
   // still replaced. A clipboard manager that took the selection again with
   // the text it read is no newer copy; the write then replaces its
-  // selection, so a few times over at most.
+  // selection instead, though not for ever (one that takes it again after
+  // every read).
+  constexpr int kSameTextTakes = 3;
   for (int compared = 0;; ++compared) {
     connection_->Sync(operation);
     if (selections_ == read_at_) break;
-    if (compared == 3 || !OffersSame(read, operation)) {
+    if (compared == kSameTextTakes || !OffersSame(read, operation)) {
       Fail(status::kAccessDenied, operation,
            "the clipboard changed while the text was laid out; nothing was "
            "written");
