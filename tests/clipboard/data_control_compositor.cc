@@ -80,6 +80,7 @@ std::vector<wl_resource*> devices;  // user data: the Protocol
 wl_event_loop* loop;
 std::string command;          // what the next copy or read gets
 wl_resource* held = nullptr;  // a copy held back
+wl_event_source* commands;    // standard input
 
 int Dispatch(const void* data, void* target, std::uint32_t opcode,
              const wl_message* message, wl_argument* args);
@@ -158,7 +159,10 @@ int OnRelay(int fd, std::uint32_t, void* data) {
 int OnCommand(int fd, std::uint32_t, void*) {
   char buffer[256];
   const ssize_t n = read(fd, buffer, sizeof buffer);
-  if (n <= 0) return 0;  // a FIFO opened for both reading and writing
+  if (n <= 0) {  // no more commands: not a FIFO open for writing too
+    wl_event_source_remove(commands);
+    return 0;
+  }
   command.assign(buffer, n);
   command.erase(command.find_last_not_of('\n') + 1);
   std::printf("%s\n", command.c_str());
@@ -304,7 +308,8 @@ int main(int argc, char** argv) {
     wl_global_create(display, protocol.manager, 1,
                      const_cast<Protocol*>(&protocol), BindManager);
   loop = wl_display_get_event_loop(display);
-  wl_event_loop_add_fd(loop, 0, WL_EVENT_READABLE, OnCommand, nullptr);
+  commands =
+      wl_event_loop_add_fd(loop, 0, WL_EVENT_READABLE, OnCommand, nullptr);
   wl_event_loop_add_signal(loop, SIGTERM, Terminate, display);
   wl_event_loop_add_signal(loop, SIGINT, Terminate, display);
   std::signal(SIGPIPE, SIG_IGN);
