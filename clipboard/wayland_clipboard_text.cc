@@ -79,11 +79,16 @@ class DataControl {
 
   Connection& connection() { return *connection_; }
 
+  // The selection's text; the selection it was read from is what Own
+  // compares against.
   std::string Read(Operation operation);
-  // Sets the selection to offer. False if another program took the
-  // clipboard straight after: the text was ours, and there is nothing left
-  // to serve.
-  bool Own(TextOffer offer, Operation operation);
+  // Sets the selection to offer, only if it is still the one read, or
+  // offers the same text (read) as it did. Throws Error otherwise. False if
+  // another program took the clipboard straight after: the text was ours,
+  // and there is nothing left to serve.
+  // Begins hold just before it sets the selection.
+  bool Own(TextOffer offer, std::string_view read,
+           linux_clipboard::SignalHold& hold, Operation operation);
   void ServeUntilTaken();
 
   // In this process, once the forked server has the connection: forgets
@@ -137,6 +142,10 @@ class DataControl {
 
   // Keeps only the offer that is the selection (or none).
   void DropOffersBut(Offer* keep);
+  // The text type to ask the selection for; null if it offers none.
+  const char* TextType() const;
+  // Whether the selection, changed since the read, offers the same text.
+  bool OffersSame(std::string_view read, Operation operation);
   [[noreturn]] static void FailRead(Operation operation, std::string cause) {
     Fail(status::kFail, operation, std::move(cause));
   }
@@ -151,6 +160,8 @@ class DataControl {
   OfferState* selection_ = nullptr;
   // Selection events so far: a change while we read or write shows in it.
   unsigned selections_ = 0;
+  // selections_ when the text was read: the selection the write replaces.
+  unsigned read_at_ = 0;
 
   Proxy<Source, P> source_;
   bool source_cancelled_ = false;
@@ -230,15 +241,9 @@ std::string DataControl<P>::Read(Operation operation) {
   // The device tells the current selection as soon as it exists; one round
   // trip makes sure that has arrived.
   connection_->Sync(operation);
+  read_at_ = selections_;
   if (selection_ == nullptr) return {};  // nobody owns the clipboard
-  const char* type = nullptr;
-  for (const char* wanted : kTextTypes) {
-    const auto& offered = selection_->types;
-    if (std::find(offered.begin(), offered.end(), wanted) != offered.end()) {
-      type = wanted;
-      break;
-    }
-  }
+  const char* type = TextType();
   if (type == nullptr) return {};  // no text on the clipboard (an image only)
 
   // Only our end is non-blocking: the owner's is its to write as it likes,
@@ -262,8 +267,7 @@ std::string DataControl<P>::Read(Operation operation) {
   // A text that another program's copy interrupts would be cut short, or
   // be a mix of two: the read fails instead, and the clipboard is left to
   // the program that took it.
-  const unsigned selections = selections_;
-  const auto changed = [&] { return selections_ != selections; };
+  const auto changed = [&] { return selections_ != read_at_; };
   const auto fail_changed = [&] {
     FailRead(operation,
              "another program took the clipboard while it was being read");
@@ -331,7 +335,31 @@ std::string DataControl<P>::Read(Operation operation) {
 }
 
 template <typename P>
-bool DataControl<P>::Own(TextOffer offer, Operation operation) {
+const char* DataControl<P>::TextType() const {
+  for (const char* wanted : kTextTypes) {
+    const auto& offered = selection_->types;
+    if (std::find(offered.begin(), offered.end(), wanted) != offered.end()) {
+      return wanted;
+    }
+  }
+  return nullptr;
+}
+
+template <typename P>
+bool DataControl<P>::OffersSame(std::string_view read, Operation operation) {
+  // A newer copy without text (an image) is never the text read.
+  if (selection_ != nullptr && TextType() == nullptr) return false;
+  try {
+    return Read(operation) == read;
+  } catch (const Error&) {
+    return false;  // not shown to be the same: the newer copy stays
+  }
+}
+
+template <typename P>
+bool DataControl<P>::Own(TextOffer offer, std::string_view read,
+                         linux_clipboard::SignalHold& hold,
+                         Operation operation) {
   source_.Reset();
   source_cancelled_ = false;
   offer_ = std::move(offer);
@@ -346,7 +374,26 @@ bool DataControl<P>::Own(TextOffer offer, Operation operation) {
       P::OfferType(source_.get(), type);
     }
   }
+  // A copy made since the read is the user's newer text, which the write
+  // must not replace. set_selection is not conditional, so the round trip
+  // just before it is as close as the protocol lets us look: a copy that
+  // the compositor takes between answering it and our set_selection is
+  // still replaced. A clipboard manager that took the selection again with
+  // the text it read is no newer copy; the write then replaces its
+  // selection instead, though not for ever (one that takes it again after
+  // every read).
+  constexpr int kSameTextTakes = 3;
+  for (int compared = 0;; ++compared) {
+    connection_->Sync(operation);
+    if (selections_ == read_at_) break;
+    if (compared == kSameTextTakes || !OffersSame(read, operation)) {
+      Fail(status::kAccessDenied, operation,
+           "the clipboard changed while the text was laid out; nothing was "
+           "written");
+    }
+  }
   const unsigned selections = selections_;
+  hold.Begin();
   P::SetSelection(device_.get(), source_.get());
   connection_->Sync(operation);
   if (!source_cancelled_) return true;
@@ -393,7 +440,8 @@ class WaylandClipboardText final : public ClipboardText<char> {
 
   Text GetText() override {
     Text text = control_->Read(Operation::kGetText);
-    // Its buffer moves out with it, to the caller, who keeps it.
+    // Built where the caller keeps it (a named return), which SetText
+    // compares against and the server leaves behind.
     read_ = text;
     return text;
   }
@@ -407,8 +455,10 @@ class WaylandClipboardText final : public ClipboardText<char> {
 
   void SetText(TextView text) override {
     TextOffer offer = TextOffer::Of(text);
-    const linux_clipboard::SignalHold hold;
-    if (!control_->Own(std::move(offer), Operation::kSetText)) return;
+    linux_clipboard::SignalHold hold;
+    if (!control_->Own(std::move(offer), read_, hold, Operation::kSetText)) {
+      return;
+    }
     // The selection lives as long as the connection whose source it is:
     // the server goes on with ours, and this process lets go of it.
     // The server keeps only its own copy of the text, not the caller's
@@ -424,7 +474,7 @@ class WaylandClipboardText final : public ClipboardText<char> {
 
  private:
   std::unique_ptr<DataControl<P>> control_;
-  TextView read_;  // the text GetText returned
+  TextView read_;  // the text GetText returned, as the caller keeps it
 };
 
 template <>

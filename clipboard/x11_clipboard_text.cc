@@ -36,7 +36,8 @@ class X11ClipboardText final : public ClipboardText<char> {
   void SetText(TextView text) override {
     Session& session = SessionFor(Operation::kSetText);
     TextOffer offer = TextOffer::Of(text);
-    const linux_clipboard::SignalHold hold;
+    linux_clipboard::SignalHold hold;
+    hold.Begin();
     session.Own(std::move(offer));
     // The server keeps only its own copy of the text, not the caller's.
     session.HandOver({text, read_});

@@ -97,7 +97,9 @@ void AdviseInside(const std::vector<std::string_view>& texts,
 
 }  // namespace
 
-SignalHold::SignalHold() noexcept {
+void SignalHold::Begin() noexcept {
+  if (begun_) return;
+  begun_ = true;
   sigset_t held;
   sigemptyset(&held);
   for (const int signal_number : kHeldSignals) sigaddset(&held, signal_number);
@@ -106,6 +108,7 @@ SignalHold::SignalHold() noexcept {
 }
 
 SignalHold::~SignalHold() {
+  if (!begun_) return;
   holding = false;
   sigprocmask(SIG_SETMASK, &mask_before_hold, nullptr);
 }

@@ -24,10 +24,18 @@ namespace quillmore::linux_clipboard {
 // the ones that were meant for the group it has left. One at a time.
 class SignalHold {
  public:
-  SignalHold() noexcept;
-  ~SignalHold();
+  SignalHold() noexcept = default;
   SignalHold(const SignalHold&) = delete;
   SignalHold& operator=(const SignalHold&) = delete;
+  // Ends the hold, if it began.
+  ~SignalHold();
+
+  // Holds them from now on: called just before the clipboard is taken, so
+  // that the run still ends at once on Ctrl+C while it only reads.
+  void Begin() noexcept;
+
+ private:
+  bool begun_ = false;
 };
 
 // Forks the server that keeps the clipboard text after this process ends,

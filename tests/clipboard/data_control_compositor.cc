@@ -9,8 +9,21 @@
 //     Listens on $XDG_RUNTIME_DIR/NAME, prints NAME and a newline once
 //     clients can connect, and serves until SIGTERM or SIGINT.
 //
+// It also plays what no other compositor can be made to do at a chosen
+// moment, told by a line on its standard input, which it echoes once
+// taken (and prints "held" when it holds a copy back):
+//   refuse: refuses the next copy (cancels its source, keeps the
+//     selection), as a compositor may;
+//   hold-after-next: holds the next copy back and makes it right after the
+//     copy that follows, as another program copying at that very moment;
+//   hold-until-read-ends: holds the next copy back; the next read goes
+//     through the compositor, which makes that copy as the owner's answer
+//     ends, closing the reader's pipe and announcing the new selection in
+//     one go.
+//
 // Both protocols have the same requests and events in the same order, so
 // one dispatcher serves both; only the interface tables differ.
+#include <fcntl.h>
 #include <unistd.h>
 #include <wayland-server-core.h>
 #include <wayland-server-protocol.h>
@@ -64,6 +77,10 @@ const Kind kKinds[] = {kManager, kDevice, kSource, kOffer, kSeat};
 wl_resource* selection = nullptr;
 std::uintptr_t generation = 0;
 std::vector<wl_resource*> devices;  // user data: the Protocol
+wl_event_loop* loop;
+std::string command;          // what the next copy or read gets
+wl_resource* held = nullptr;  // a copy held back
+wl_event_source* commands;    // standard input
 
 int Dispatch(const void* data, void* target, std::uint32_t opcode,
              const wl_message* message, wl_argument* args);
@@ -105,7 +122,56 @@ void Select(wl_resource* source) {
   for (wl_resource* device : devices) Announce(device);
 }
 
+// What a copy (set_selection) does: the old source is told it is replaced.
+void Copy(wl_resource* source) {
+  if (selection != nullptr) wl_resource_post_event(selection, kCancelled);
+  Select(source);
+}
+
+// A read going through the compositor: the owner's answer, gathered, then
+// written to the reader with the held copy made in the same go.
+struct Relay {
+  int reader, owner;
+  wl_event_source* source;
+  std::string text;
+};
+int OnRelay(int fd, std::uint32_t, void* data) {
+  auto* relay = static_cast<Relay*>(data);
+  char buffer[1 << 16];
+  const ssize_t n = read(fd, buffer, sizeof buffer);
+  if (n > 0) return relay->text.append(buffer, n), 0;
+  if (n < 0 && errno == EINTR) return 0;
+  for (std::size_t done = 0; done < relay->text.size();) {
+    const ssize_t w = write(relay->reader, relay->text.data() + done,
+                            relay->text.size() - done);
+    if (w <= 0) break;
+    done += w;
+  }
+  close(relay->reader);
+  if (held != nullptr) Copy(held);
+  held = nullptr;
+  wl_event_source_remove(relay->source);
+  close(relay->owner);
+  delete relay;
+  return 0;
+}
+
+int OnCommand(int fd, std::uint32_t, void*) {
+  char buffer[256];
+  const ssize_t n = read(fd, buffer, sizeof buffer);
+  if (n <= 0) {  // no more commands: not a FIFO open for writing too
+    wl_event_source_remove(commands);
+    return 0;
+  }
+  command.assign(buffer, n);
+  command.erase(command.find_last_not_of('\n') + 1);
+  std::printf("%s\n", command.c_str());
+  std::fflush(stdout);
+  return 0;
+}
+
 void DestroySource(wl_resource* source) {
+  if (held == source) held = nullptr;
   if (selection == source) Select(nullptr);
   delete static_cast<std::vector<std::string>*>(
       wl_resource_get_user_data(source));
@@ -149,8 +215,24 @@ int Dispatch(const void* data, void* target, std::uint32_t opcode,
       if (opcode != kSetSelection) break;
       auto* source = reinterpret_cast<wl_resource*>(args[0].o);
       if (source == selection) break;
-      if (selection != nullptr) wl_resource_post_event(selection, kCancelled);
-      Select(source);
+      if (source != nullptr && command == "refuse") {
+        command.clear();
+        wl_resource_post_event(source, kCancelled);
+        break;
+      }
+      if (source != nullptr && held == nullptr &&
+          command.rfind("hold-", 0) == 0) {
+        held = source;
+        std::printf("held\n");
+        std::fflush(stdout);
+        break;
+      }
+      Copy(source);
+      if (held != nullptr && command == "hold-after-next") {
+        command.clear();
+        Copy(held);
+        held = nullptr;
+      }
       break;
     }
     case kSource:
@@ -163,8 +245,20 @@ int Dispatch(const void* data, void* target, std::uint32_t opcode,
       // of a selection since replaced gets nothing: the end at once.
       if (opcode != kReceive) break;
       if (selection != nullptr &&
-          reinterpret_cast<std::uintptr_t>(user) == generation)
+          reinterpret_cast<std::uintptr_t>(user) == generation) {
+        int owner[2];
+        if (held != nullptr && command == "hold-until-read-ends" &&
+            pipe2(owner, O_CLOEXEC) == 0) {
+          command.clear();
+          wl_resource_post_event(selection, kSend, args[0].s, owner[1]);
+          close(owner[1]);
+          auto* relay = new Relay{args[1].h, owner[0], nullptr, {}};
+          relay->source = wl_event_loop_add_fd(
+              loop, owner[0], WL_EVENT_READABLE, OnRelay, relay);
+          break;
+        }
         wl_resource_post_event(selection, kSend, args[0].s, args[1].h);
+      }
       close(args[1].h);
       break;
     case kSeat:  // no capabilities, so nothing is asked of it
@@ -213,7 +307,9 @@ int main(int argc, char** argv) {
   for (const Protocol& protocol : kProtocols)
     wl_global_create(display, protocol.manager, 1,
                      const_cast<Protocol*>(&protocol), BindManager);
-  wl_event_loop* loop = wl_display_get_event_loop(display);
+  loop = wl_display_get_event_loop(display);
+  commands =
+      wl_event_loop_add_fd(loop, 0, WL_EVENT_READABLE, OnCommand, nullptr);
   wl_event_loop_add_signal(loop, SIGTERM, Terminate, display);
   wl_event_loop_add_signal(loop, SIGINT, Terminate, display);
   std::signal(SIGPIPE, SIG_IGN);

@@ -44,7 +44,8 @@ wayland_start() {
   fi
   export XDG_RUNTIME_DIR=$dir WAYLAND_DISPLAY=wayland-1
   if [ "$desktop" = wayland-ext ]; then
-    "$tools/data_control_compositor" --socket=wayland-1 >"$dir/log" &
+    mkfifo "$dir/control"
+    "$tools/data_control_compositor" --socket=wayland-1 <>"$dir/control" >"$dir/log" &
   else
     env HOME="$dir" WLR_BACKENDS=headless WLR_LIBINPUT_NO_DEVICES=1 \
       WLR_RENDERER=pixman "${as[@]}" sway -c "$dir/config" >"$dir/log" 2>&1 &
@@ -58,6 +59,7 @@ wayland_paste() { wayland_ask; }
 wayland_types() { timeout 10 wl-paste --list-types 2>/dev/null; }
 wayland_copy() { owned_by "$2" wl-copy --foreground --type "$2"; }
 wayland_pause() { kill -STOP "$owner"; }
+wayland_copy_after_read() { peer_owns wayland-copy-after-read "$1" "$2" && copied=$1; }
 wayland_freeze() { kill -"$1" "$desktop_pid"; }
 
 windows_clip() { "$emulator" "$tools/windows_clip.exe" "$@"; }
@@ -258,7 +260,7 @@ case_NewCopyEndsTheServer() {  # linux
 
 # The owner is stopped while the run reads; another program copies; the
 # owner, resumed, answers the old request as the owner it was.
-case_OwnerReplacedWhileRead() {  # linux
+case_OwnerReplacedWhileRead() {  # x11
   copy_text 'select old from t'
   adapter pause
   local old=$owner
@@ -273,6 +275,16 @@ case_OwnerReplacedWhileRead() {  # linux
   # answer; either way the new text must stay.
   if said_is '*did not answer within 2 s*'; then said=$taken; fi
   outcome 1 "$taken" 'select new from t'
+}
+
+# The same on Wayland, where the owner says when it is asked: it copies
+# the newer text first, then answers as the owner it was.
+case_OwnerReplacedWhileAsked() {  # wayland
+  printf 'select old from t' >"$work/old" && printf 'select new from t' >"$work/new"
+  peer_owns wayland-copy-when-asked "$work/old" "$work/new"
+  run
+  outcome 1 "$taken" 'select new from t'
+  check "the old answer was whole" grep -qx 'wrote 17 of 17' "$work/peer"
 }
 
 # A double key press: each run lays the text out or fails because the other
@@ -550,9 +562,16 @@ case_ReadersThatStallOrVanish() {  # wayland
   run
   outcome 0 ""
   wl-paste | sleep 60 &
-  local stuck=$!
+  local stuck=$! server
+  server=$(server_pids)
+  # Nothing else happens: only the stalled reader's expiry wakes the server.
+  feeding() { ls -l "/proc/$server/fd" | grep -q pipe:; }
+  check "a stalled reader fed" wait_until feeding
+  check "a stalled reader dropped" wait_until eval '! feeding'
+  wl-paste | sleep 60 &
+  stuck="$stuck $!"
   check "served while one stalls" pastes "$(large "$laid_out")"
-  kill "$stuck"
+  kill $stuck
   check "served after it vanished" pastes "$(large "$laid_out")"
   check "the same server" test "$(servers)" -eq 1
 }
@@ -587,6 +606,42 @@ case_WaylandWhereNamedX11Otherwise() {  # sway
   run
   check "both: Wayland" pastes $'select a,\n        b\n  from w'
   check "both: the X11 clipboard as it was" test "$(x11_paste)" = $'select c,\n        d\n  from x'
+}
+
+# compositor COMMAND: the tests' own compositor plays COMMAND (see its
+# source) from now on.
+compositor() { echo "$1" >"$XDG_RUNTIME_DIR/control" && wait_until grep -qx "$1" "$XDG_RUNTIME_DIR/log"; }
+held_copy() {  # held_copy TEXT: wl-copy copies TEXT, and the compositor holds it back
+  printf '%s' "$1" >"$work/held"
+  wl-copy --foreground <"$work/held" >/dev/null 2>&1 &
+  pids+=($!)
+  wait_until grep -qx held "$XDG_RUNTIME_DIR/log"
+}
+
+# The owner's answer ends as another program copies, the end of the pipe
+# and the new selection coming in one go: the read must not pass for whole.
+case_CopyAsTheAnswerEnds() {  # ext
+  copy_text "$source_text"
+  compositor hold-until-read-ends
+  held_copy 'select newer'
+  run
+  outcome 1 "$taken" 'select newer'
+}
+
+# The compositor refuses the run's copy, and the clipboard keeps its text;
+# another program copies right after the run: not the run's failure, and
+# that copy stays.
+case_RefusedOrReplacedAtOnce() {  # ext
+  copy_text "$source_text"
+  compositor refuse
+  run
+  outcome 1 'quillmore: cannot write the clipboard: the Wayland compositor refused the text (SetText, status 0x80070005)' "$source_text"
+  compositor hold-after-next
+  held_copy 'select newer'
+  run
+  check "replaced at once: status 0, silent ($status $said)" test "$status $said" = "0 "
+  check "replaced at once: the newer copy stays" pastes 'select newer'
+  check "replaced at once: no server" servers_are 0
 }
 
 case_SpeaksExtWhereOffered() {  # ext

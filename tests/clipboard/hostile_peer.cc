@@ -10,6 +10,15 @@
 //   wayland-trickle FILE: the same, one byte every 1.5 s (a child a paste).
 //   wayland-types TYPE FILE [TYPE FILE...]: offers only the TYPEs, each with
 //     its FILE's bytes; wl-copy offers every text type with the same bytes.
+//   wayland-copy-after-read FILE NEWER: offers FILE; its first reader is
+//     held (ptrace) once it has closed its end of the pipe, which it does
+//     only after its last check of the read, while this peer copies
+//     NEWER's bytes as another owner would. No tool can copy at a chosen
+//     moment of another program's run: without the hold, the copy would
+//     race the run's write.
+//   wayland-copy-when-asked FILE NEWER: asked for FILE's bytes, first copies
+//     NEWER, then answers as the owner it was; a stopped wl-copy cannot say
+//     when it has been asked, nor be sure to answer after the copy.
 //   x11-owner FILE: a CLIPBOARD owner that, unlike xclip and xsel, shrugs
 //     off X errors, so it lives on after answering, once stopped and
 //     resumed, a requestor whose window is gone.
@@ -24,7 +33,13 @@
 //     CLIPBOARD and serves the text, then answers.
 //   x11-targets-flood: asks the CLIPBOARD owner for TARGETS until killed,
 //     never waiting.
+#include <dirent.h>
+#include <fcntl.h>
 #include <signal.h>
+#include <sys/ptrace.h>
+#include <sys/stat.h>
+#include <sys/syscall.h>
+#include <sys/wait.h>
 #include <unistd.h>
 #include <wayland-client.h>
 #include <xcb/xcb.h>
@@ -62,10 +77,16 @@ bool Read(const char* path, std::string* bytes) {
 
 // --- Wayland -------------------------------------------------------------
 
-std::map<std::string, std::string> offers;  // type to bytes
+using Offers = std::map<std::string, std::string>;  // type to bytes
+Offers offers, newer_offers;
+const Offers* current = &offers;  // the source that holds the selection
 wl_seat* seat;
 zwlr_data_control_manager_v1* manager;
+zwlr_data_control_device_v1* device;
 bool replaced;
+std::string newer;            // what the copy modes copy
+bool after_read, when_asked;  // the copy modes
+int asked = -1;               // the first reader's pipe, in a copy mode
 
 void Global(void*, wl_registry* registry, std::uint32_t name,
             const char* interface, std::uint32_t) {
@@ -92,17 +113,124 @@ void WriteAll(int fd, const std::string& bytes) {
   std::fflush(stdout);
 }
 
-void Send(void*, zwlr_data_control_source_v1*, const char* type, int32_t fd) {
-  const auto offer = offers.find(type);
+void Send(void* data, zwlr_data_control_source_v1*, const char* type,
+          int32_t fd) {
+  const Offers& source = *static_cast<const Offers*>(data);
+  const auto offer = source.find(type);
+  if (offer != source.end() && asked == -1 && (after_read || when_asked) &&
+      &source == &offers) {
+    asked = fd;  // the main loop's to answer
+    return;
+  }
   // A child per trickled paste, so the owner keeps serving and notices a
   // new owner.
-  if (offer != offers.end() && (!trickle || fork() == 0)) {
+  if (offer != source.end() && (!trickle || fork() == 0)) {
     WriteAll(fd, offer->second);
     if (trickle) _exit(0);
   }
   close(fd);
 }
-void Cancelled(void*, zwlr_data_control_source_v1*) { replaced = true; }
+void Cancelled(void* data, zwlr_data_control_source_v1*) {
+  replaced = replaced || data == current;
+}
+const zwlr_data_control_source_v1_listener kSourceListener = {Send, Cancelled};
+
+void Copy(wl_display* display, const Offers& what) {
+  auto* source = zwlr_data_control_manager_v1_create_data_source(manager);
+  zwlr_data_control_source_v1_add_listener(source, &kSourceListener,
+                                           const_cast<Offers*>(&what));
+  for (const auto& offer : what)
+    zwlr_data_control_source_v1_offer(source, offer.first.c_str());
+  current = &what;
+  zwlr_data_control_device_v1_set_selection(device, source);
+  wl_display_roundtrip(display);
+}
+
+// The process reading the pipe that fd writes to, and its end's number.
+bool FindReader(int fd, pid_t* pid, int* number) {
+  struct stat pipe;
+  if (fstat(fd, &pipe) != 0) return false;
+  const std::string name = "pipe:[" + std::to_string(pipe.st_ino) + "]";
+  DIR* proc = opendir("/proc");
+  while (dirent* process = proc ? readdir(proc) : nullptr) {
+    const std::string dir = std::string("/proc/") + process->d_name;
+    if (std::atoi(process->d_name) <= 0) continue;
+    DIR* fds = opendir((dir + "/fd").c_str());
+    while (dirent* entry = fds ? readdir(fds) : nullptr) {
+      char link[64];
+      const ssize_t n =
+          readlink((dir + "/fd/" + entry->d_name).c_str(), link, sizeof link);
+      if (name.compare(0, name.size(), link, n > 0 ? n : 0) != 0) continue;
+      std::ifstream info(dir + "/fdinfo/" + entry->d_name);
+      std::string key;
+      unsigned flags = O_WRONLY;
+      while (info >> key && key != "flags:") {
+      }
+      info >> std::oct >> flags;
+      if ((flags & O_ACCMODE) == O_RDONLY) {
+        *pid = std::atoi(process->d_name);
+        *number = std::atoi(entry->d_name);
+      }
+    }
+    if (fds) closedir(fds);
+  }
+  if (proc) closedir(proc);
+  return *number >= 0;
+}
+
+// Stops pid, traced; it goes on only as HoldAfterClose lets it.
+bool Seize(pid_t pid) {
+  int status;
+  return ptrace(PTRACE_SEIZE, pid, 0, PTRACE_O_TRACESYSGOOD) == 0 &&
+         ptrace(PTRACE_INTERRUPT, pid, 0, 0) == 0 &&
+         waitpid(pid, &status, __WALL) == pid && WIFSTOPPED(status);
+}
+
+// Lets pid, seized, run until it has closed its descriptor number, and
+// leaves it stopped there.
+bool HoldAfterClose(pid_t pid, int number) {
+  bool closing = false;
+  for (int status = 0, signal = 0;
+       ptrace(PTRACE_SYSCALL, pid, 0, signal) == 0 &&
+       waitpid(pid, &status, __WALL) == pid && WIFSTOPPED(status);) {
+    signal = 0;
+    if (WSTOPSIG(status) == (SIGTRAP | 0x80)) {
+      __ptrace_syscall_info call;
+      ptrace(PTRACE_GET_SYSCALL_INFO, pid, sizeof call, &call);
+      if (call.op == PTRACE_SYSCALL_INFO_EXIT && closing) return true;
+      closing = call.op == PTRACE_SYSCALL_INFO_ENTRY &&
+                call.entry.nr == SYS_close &&
+                call.entry.args[0] == static_cast<unsigned>(number);
+    } else if (status >> 16 == 0) {
+      signal = WSTOPSIG(status);  // one of its own: passed on
+    }
+  }
+  return false;
+}
+
+// The copy modes' part, once the first reader has asked.
+void Answer(wl_display* display) {
+  if (when_asked) {
+    Copy(display, newer_offers);
+    WriteAll(asked, text);
+    close(asked);
+    return;
+  }
+  pid_t reader = 0;
+  int number = -1;
+  const bool traced = FindReader(asked, &reader, &number) && Seize(reader);
+  if (fork() == 0) {  // the reader runs on while traced, so it can take it
+    WriteAll(asked, text);
+    _exit(0);
+  }
+  close(asked);
+  // Without the hold, no copy: one at a moment left to chance would make
+  // the test pass or fail by it.
+  if (!traced || !HoldAfterClose(reader, number))
+    return (void)std::fprintf(stderr, "could not hold the reader\n");
+  Copy(display, newer_offers);
+  ptrace(PTRACE_DETACH, reader, 0, 0);
+}
 
 int RunWayland() {
   wl_display* display = wl_display_connect(nullptr);
@@ -113,17 +241,12 @@ int RunWayland() {
   wl_display_roundtrip(display);
   if (seat == nullptr || manager == nullptr)
     return std::fprintf(stderr, "no seat or wlr data-control\n"), 1;
-  auto* source = zwlr_data_control_manager_v1_create_data_source(manager);
-  static const zwlr_data_control_source_v1_listener listener = {Send,
-                                                                Cancelled};
-  zwlr_data_control_source_v1_add_listener(source, &listener, nullptr);
-  for (const auto& offer : offers)
-    zwlr_data_control_source_v1_offer(source, offer.first.c_str());
-  zwlr_data_control_device_v1_set_selection(
-      zwlr_data_control_manager_v1_get_data_device(manager, seat), source);
-  wl_display_roundtrip(display);
+  device = zwlr_data_control_manager_v1_get_data_device(manager, seat);
+  Copy(display, offers);
   Ready();
   while (!replaced && wl_display_dispatch(display) >= 0) {
+    if (asked >= 0) Answer(display);
+    if (asked >= 0) asked = -2;  // only the first reader
   }
   wl_display_disconnect(display);
   return 0;
@@ -279,17 +402,24 @@ int main(int argc, char** argv) {
   const std::string mode = argc > 1 ? argv[1] : "";
   signal(SIGPIPE, SIG_IGN);
   signal(SIGCHLD, SIG_IGN);  // trickling children are not waited for
-  bool ok = mode == "wayland-types"
-                ? argc >= 4 && argc % 2 == 0
-                : argc == (mode == "x11-targets-flood" ? 2 : 3);
+  after_read = mode == "wayland-copy-after-read";
+  when_asked = mode == "wayland-copy-when-asked";
+  bool ok = mode == "wayland-types" ? argc >= 4 && argc % 2 == 0
+                                    : argc == (mode == "x11-targets-flood" ? 2
+                                               : after_read || when_asked  ? 4
+                                                                           : 3);
   for (int i = 2; ok && mode == "wayland-types" && i < argc; i += 2)
     ok = Read(argv[i + 1], &offers[argv[i]]);
-  if (ok && argc == 3 && mode != "x11-manager") ok = Read(argv[2], &text);
+  if (ok && argc >= 3 && mode != "x11-manager" && mode != "wayland-types")
+    ok = Read(argv[2], &text) && (argc == 3 || Read(argv[3], &newer));
   trickle = mode == "wayland-trickle";
-  const bool wayland = trickle || mode == "wayland-blocking";
+  const bool wayland =
+      trickle || after_read || when_asked || mode == "wayland-blocking";
   for (const char* type : {"text/plain;charset=utf-8", "text/plain",
-                           "UTF8_STRING", "STRING", "TEXT"})
+                           "UTF8_STRING", "STRING", "TEXT"}) {
     if (wayland) offers[type] = text;
+    if (wayland) newer_offers[type] = newer;
+  }
   if (ok && (wayland || mode == "wayland-types")) return RunWayland();
   if (!ok || (mode != "x11-owner" && mode != "x11-manager" &&
               mode != "x11-incr-trickle" && mode != "x11-incr-flood" &&
