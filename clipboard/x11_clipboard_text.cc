@@ -33,7 +33,7 @@ class X11ClipboardText final : public ClipboardText<char> {
 
   void SetText(TextView text) override {
     Session& session = SessionFor(Operation::kSetText);
-    session.Own(TextOffer::Of(text));
+    session.Own(TextOffer::Of(text), read_);
     // The server keeps only its own copy of the text, not the caller's.
     session.HandOver({text, read_});
   }
