@@ -414,14 +414,17 @@ case_Managers() {  # x11
   check "manager: takes the laid-out text" wait_until cmp -s "$work/saved" "$work/want"
   check "manager: the server ends" servers_are 0
   kill "$manager"
-  # One that says yes without fetching the text (weston's): the server
-  # still holds it, and serves until another program copies. The paste goes
-  # to the server after the answer.
+  # One that says yes without fetching the text (weston's), after another
+  # program has: the server still holds it, and serves until another
+  # program copies. The last paste goes to the server after the answer.
   peer_owns x11-lazy-manager
+  local lazy=$owner
   copy_text "$source_text"
   run
   outcome 0 "" "$laid_out"
-  check "lazy manager: asked" wait_until grep -qx acknowledged "$work/peer"
+  check "lazy manager: asked" wait_until grep -qx asked "$work/peer"
+  kill -USR1 "$lazy"
+  check "lazy manager: answered" wait_until grep -qx acknowledged "$work/peer"
   check "lazy manager: the text stays" pastes "$laid_out"
   check "lazy manager: the server serves on" test "$(servers)" -eq 1
   copy_text 'copied after'

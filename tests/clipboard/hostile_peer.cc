@@ -37,8 +37,9 @@
 //     fetches UTF8_STRING from the CLIPBOARD owner, writes it to FILE, takes
 //     CLIPBOARD and serves the text, then answers.
 //   x11-lazy-manager: owns CLIPBOARD_MANAGER and says yes to SAVE_TARGETS
-//     at once, fetching nothing, as weston's XWayland window manager does;
-//     prints "acknowledged" each time.
+//     without fetching anything, as weston's XWayland window manager does:
+//     asked, it prints "asked", answers once sent SIGUSR1 (so that others
+//     can fetch the text in between), and prints "acknowledged".
 //   x11-targets-flood: asks the CLIPBOARD owner for TARGETS until killed,
 //     never waiting.
 //   x11-incr-reader vanish|stall: asks for UTF8_STRING and, given INCR,
@@ -261,8 +262,12 @@ int RunX11Requestor(const std::string& mode, const std::string& how) {
   return std::printf(dropped ? "dropped\n" : "served on\n"), 0;
 }
 
-// The lazy manager: says yes to SAVE_TARGETS at once, fetching nothing.
+// The lazy manager: says yes to SAVE_TARGETS, fetching nothing, once told.
 int RunLazyManager() {
+  sigset_t told;
+  sigemptyset(&told);
+  sigaddset(&told, SIGUSR1);
+  sigprocmask(SIG_BLOCK, &told, nullptr);
   const xcb_window_t window = MakeWindow();
   if (!Own(window, Atom("CLIPBOARD_MANAGER"), XCB_CURRENT_TIME))
     return std::fprintf(stderr, "could not own the selection\n"), 1;
@@ -271,6 +276,9 @@ int RunLazyManager() {
     auto* request = reinterpret_cast<xcb_selection_request_event_t*>(
         WaitFor([](int kind, auto*) { return kind == XCB_SELECTION_REQUEST; }));
     const bool save = request->target == save_targets;
+    int signal = 0;
+    if (save)
+      std::printf("asked\n"), std::fflush(stdout), sigwait(&told, &signal);
     Notify(*request, save ? request->property : xcb_atom_t{XCB_ATOM_NONE});
     std::free(request);
     xcb_flush(x);
