@@ -28,7 +28,7 @@ x11_types() { x11_ask TARGETS; }
 x11_copy() { owned_by "$2" xclip -quiet -selection clipboard -t "$2" -i "$1"; }
 # The stopped owner is the peer, which outlives the X error that answering a
 # run that gave up draws; xclip would end on it.
-x11_pause() { peer_owns x11-owner "$copied" && kill -STOP "$owner"; }
+x11_pause() { peer_owns x11-types UTF8_STRING "$copied" && kill -STOP "$owner"; }
 x11_freeze() { kill -"$1" "$xvfb_pid"; }
 x11_copy_after_read() { copied=$1 && peer_owns x11-copy-while-read retake "$1" "$2"; }
 
@@ -327,26 +327,6 @@ case_TextTargetsAndLatin1() {  # x11
   outcome 0 "" $'select string\n  from t'
 }
 
-# Requests pile up while the server is stopped; their requestors are gone by
-# the time it answers, the text one in the middle of an INCR transfer.
-case_RequestorsThatVanish() {  # x11
-  large "$source_text" >"$work/large"
-  copy "$work/large"
-  run
-  outcome 0 ""
-  local server
-  server=$(server_pids)
-  kill -STOP "$server"
-  for target in UTF8_STRING TARGETS STRING; do
-    xclip -o -selection clipboard -t $target >/dev/null 2>&1 &
-    sleep 0.2
-    kill $! 2>/dev/null
-  done
-  kill -CONT "$server"
-  check "the text whole" pastes "$(large "$laid_out")"
-  check "the same server serves" kill -0 "$server"
-}
-
 case_RelativeXauthority() {  # x11
   # One cookie for any address and display (family 0xffff, no number), since
   # the display number is Xvfb's choice.
@@ -467,6 +447,7 @@ case_IncrFlood() {  # x11
   status=$?
   outcome 1 'quillmore: cannot read the clipboard: *larger than 256 MiB*'
   check "the owner kept the clipboard" kill -0 "$owner"
+  grep -qa __asan_init "$quillmore" && return  # whose memory is its own
   check "held at most 288 MiB ($(tail -n 1 "$work/peak") KiB)" test "$(tail -n 1 "$work/peak")" -le $((288 * 1024))
 }
 

@@ -10,17 +10,15 @@
 //   wayland-trickle FILE: the same, one byte every 1.5 s (a child a paste).
 //   wayland-types TYPE FILE [TYPE FILE...]: offers only the TYPEs, each with
 //     its FILE's bytes; wl-copy offers every text type with the same bytes.
-//   x11-owner FILE: a CLIPBOARD owner that, unlike xclip and xsel, shrugs
-//     off X errors, so it lives on after answering, once stopped and
-//     resumed, a requestor whose window is gone.
 //   x11-incr-trickle FILE: answers through INCR, one byte every 1.5 s;
 //     xclip's INCR goes at full speed.
 //   x11-incr-flood FILE TOTAL: answers through INCR with 64 KiB chunks of
 //     FILE's bytes, over and over, TOTAL bytes in all, announcing one less
 //     (the announcement is only a lower bound); xclip sends what it has.
 //   x11-types TARGET FILE [TARGET FILE...]: offers only the TARGETs, each
-//     with its FILE's bytes; xclip offers one target, xsel all with the
-//     same bytes.
+//     with its FILE's bytes (xclip offers one target, xsel all with the same
+//     bytes); unlike them, it shrugs off X errors, so it lives on after
+//     answering, once stopped and resumed, a requestor whose window is gone.
 //   x11-copy-while-read WHEN OLD NEWER: offers OLD and, on the first request
 //     for it, copies NEWER: from the same window, once OLD is in the
 //     requestor's property but before it is told (retake: an application
@@ -431,8 +429,8 @@ int main(int argc, char** argv) {
                                             : argc == 3;
   for (int i = 2; ok && mode == "wayland-types" && i < argc; i += 2)
     ok = Read(argv[i + 1], &offers[argv[i]]);
-  const bool owner = mode == "x11-owner" || mode == "x11-incr-trickle" ||
-                     mode == "x11-incr-flood" || mode.rfind("wayland-", 0) == 0;
+  const bool owner = mode == "x11-incr-trickle" || mode == "x11-incr-flood" ||
+                     mode.rfind("wayland-", 0) == 0;
   if (ok && owner && mode != "wayland-types") ok = Read(argv[2], &text);
   trickle = mode == "wayland-trickle";
   const bool wayland = trickle || mode == "wayland-blocking";
