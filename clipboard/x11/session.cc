@@ -242,6 +242,9 @@ void Session::Serve() {
       },
       [&] { return !owned_ || manager_has_text_; }, [] {},
       [&] { return transfers_.empty(); });
+  // The wait ends as soon as it may, with answers it made still in xcb's
+  // buffer: a requestor left without one would wait for ever.
+  xcb_flush(c());
 }
 
 }  // namespace quillmore::x11_clipboard
