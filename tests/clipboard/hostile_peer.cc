@@ -290,7 +290,7 @@ struct Transfer {
   std::size_t sent = 0;
   std::size_t total;         // bytes to send, cycling through *bytes
   std::size_t chunk;         // bytes a piece
-  std::size_t copy_at = -1;  // copies (see Copy) once this much was taken
+  std::size_t copy_at = -1;  // the racing copy, once this much was taken
 };
 
 // The owners. args are the mode's: FILE, or TARGET FILE..., or WHEN OLD NEWER.
