@@ -37,8 +37,7 @@ class X11ClipboardText final : public ClipboardText<char> {
     Session& session = SessionFor(Operation::kSetText);
     TextOffer offer = TextOffer::Of(text);
     linux_clipboard::SignalHold hold;
-    hold.Begin();
-    session.Own(std::move(offer));
+    session.Own(std::move(offer), read_, hold);
     // The server keeps only its own copy of the text, not the caller's.
     session.HandOver({text, read_});
   }

@@ -30,7 +30,7 @@ scratch_cleanup() {
 }
 
 wait_until() {  # wait_until COMMAND...: until it succeeds, 20 s at most
-  local end=$((SECONDS + 20))
+  local end=$((SECONDS + ${wait_limit:-20}))  # or $wait_limit s
   until "$@" 2>/dev/null; do
     [ "$SECONDS" -lt "$end" ] || return 1
     sleep 0.05

@@ -26,6 +26,7 @@ using linux_clipboard::Latin1ToUtf8;
 std::string Session::Read() {
   read_start_ = Clock::now();
   time_ = TakeServerTime();
+  read_time_ = time_;
   const auto owner_cookie = xcb_get_selection_owner(c(), atoms_.clipboard);
   Convert(atoms_.utf8_string, time_);
   const xcb_window_t owner = SelectionOwner(owner_cookie);
@@ -147,6 +148,12 @@ std::optional<Received> Session::TakeAnswer(xcb_atom_t target,
   const auto owner_cookie = xcb_get_selection_owner(c(), atoms_.clipboard);
   std::optional<Received> received = ReadProperty(notify->property);
   if (SelectionOwner(owner_cookie) != owner) FailChangedOrRefused(owner);
+  // INCR pieces come long after that look: the owner must still be the one
+  // that sent them once the last has come.
+  if (received && received->incremental &&
+      SelectionOwner(xcb_get_selection_owner(c(), atoms_.clipboard)) != owner) {
+    FailChangedOrRefused(owner);
+  }
   return received;
 }
 
@@ -190,7 +197,7 @@ Received Session::ReadIncr(xcb_atom_t property, std::size_t size_hint) {
                             std::to_string(kMaxTextSize >> 20) + " MiB");
   };
   if (size_hint > kMaxTextSize) too_large();
-  Received received{XCB_NONE, 8, {}};
+  Received received{XCB_NONE, 8, {}, true};
   // The announced size is only a lower bound; it saves most reallocations.
   received.bytes.reserve(size_hint);
   for (;;) {

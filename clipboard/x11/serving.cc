@@ -42,7 +42,7 @@ void Session::Dispatch(const xcb_generic_event_t* event) {
           notify->selection == atoms_.clipboard_manager &&
           notify->property != XCB_NONE) {
         xcb_delete_property(c(), window(), notify->property);
-        manager_has_text_ = true;
+        manager_has_text_ = manager_fetched_;
       }
       break;
     }
@@ -169,6 +169,7 @@ void Session::Send(xcb_window_t requestor, xcb_atom_t property, xcb_atom_t type,
   if (data->size() <= incr_limit_) {
     xcb_change_property(c(), XCB_PROP_MODE_REPLACE, requestor, property, type,
                         8, data->size(), data->data());
+    Delivered(requestor);
     return;
   }
   // Too big for one request: announce INCR with a lower bound of the size,
@@ -205,7 +206,18 @@ void Session::Advance(xcb_window_t requestor, xcb_atom_t property) {
   transfer.Sent(chunk);
   // The zero-length chunk ends the transfer; the requestor need not delete
   // it, so nothing more is waited for.
-  if (chunk == 0) EraseTransfer(index);
+  if (chunk == 0) {
+    Delivered(requestor);
+    EraseTransfer(index);
+  }
+}
+
+void Session::Delivered(xcb_window_t requestor) {
+  // Windows of one client share the bits outside the id mask.
+  if (manager_client_ != 0 &&
+      (requestor & ~xcb_get_setup(c())->resource_id_mask) == manager_client_) {
+    manager_fetched_ = true;
+  }
 }
 
 void Session::EndTransfer(TransferList::iterator transfer) {

@@ -154,7 +154,8 @@ Wake Session::Wait(Clock::time_point deadline, const Wanted& wanted,
 // ---------------------------------------------------------------------------
 // Taking the selection.
 
-void Session::Own(TextOffer offer) {
+void Session::Own(TextOffer offer, std::string_view read,
+                  linux_clipboard::SignalHold& hold) {
   transfers_.clear();
   transfer_index_.clear();
   requestor_transfers_.clear();
@@ -162,24 +163,40 @@ void Session::Own(TextOffer offer) {
   // Sent along: BIG-REQUESTS, which only the server uses, is switched on
   // without a round trip of its own.
   xcb_prefetch_maximum_request_length(c());
-  // The read's own time first: nobody has taken the clipboard since, as a
-  // rule. If somebody has, the run still replaces their text, as it would
-  // have done had it been a moment quicker: with the time of now.
-  for (int attempt = 0; attempt < 2; ++attempt) {
-    if (attempt == 1 || time_ == XCB_CURRENT_TIME) {
-      AskServerTime();
-      time_ = TakeServerTime();
-    }
-    xcb_set_selection_owner(c(), window(), atoms_.clipboard, time_);
+  // A compare-and-swap: the X server ignores a take stamped before the
+  // clipboard's last one, so stamped just before the read's time it fails
+  // if anybody took the clipboard since the read looked, even with the
+  // window the read asked (an application copying again) or within the
+  // same millisecond. A copy made since is the user's newer text and stays,
+  // unless it is the text we read, taken again (as clipboard managers do):
+  // then the take is tried again as of that read, for as long as the owner
+  // had to answer (a read within the millisecond of that take is too early).
+  const Clock::time_point give_up = Clock::now() + kAnswerTimeout;
+  for (;;) {
+    const xcb_timestamp_t as_of = read_time_ - 1;
+    hold.Begin();
+    xcb_set_selection_owner(c(), window(), atoms_.clipboard, as_of);
     if (SelectionOwner(xcb_get_selection_owner(c(), atoms_.clipboard)) ==
         window()) {
       owned_ = true;
-      owned_since_ = time_;
+      owned_since_ = as_of;
       return;
     }
+    if (Clock::now() >= give_up || !StillHolds(read)) {
+      Fail(status::kAccessDenied,
+           "the clipboard changed while the text was laid out; nothing was "
+           "written");
+    }
   }
-  Fail(status::kAccessDenied,
-       "another program took the clipboard at the same moment");
+}
+
+bool Session::StillHolds(std::string_view read) {
+  try {
+    AskServerTime();  // for the read to start from, as Open asked the first
+    return Read() == read;
+  } catch (const Error&) {
+    return false;  // changing, or its owner hangs: not the text we read
+  }
 }
 
 xcb_window_t Session::SelectionOwner(xcb_get_selection_owner_cookie_t cookie) {
@@ -207,9 +224,18 @@ void Session::Serve() {
   const std::size_t max_request =
       static_cast<std::size_t>(xcb_get_maximum_request_length(c())) * 4;
   incr_limit_ = std::min(kIncrLimit, max_request / 4);
-  // With no manager the server itself refuses at once.
+  // With no manager the server itself refuses at once. A manager counts as
+  // keeping the text only once its client has had it whole from us: one
+  // that says yes without fetching it (as weston's window manager does)
+  // would leave nobody holding it.
+  const auto manager_cookie =
+      xcb_get_selection_owner(c(), atoms_.clipboard_manager);
   xcb_convert_selection(c(), window(), atoms_.clipboard_manager,
                         atoms_.save_targets, atoms_.property, owned_since_);
+  const xcb_window_t manager = SelectionOwner(manager_cookie);
+  if (manager != XCB_NONE) {
+    manager_client_ = manager & ~xcb_get_setup(c())->resource_id_mask;
+  }
   Event unused;
   linux_clipboard::ServeUntilTaken(
       [&](Clock::time_point deadline, const std::function<bool()>& stop) {
@@ -218,6 +244,9 @@ void Session::Serve() {
       },
       [&] { return !owned_ || manager_has_text_; }, [] {},
       [&] { return transfers_.empty(); });
+  // The wait ends as soon as it may, with answers it made still in xcb's
+  // buffer: a requestor left without one would wait for ever.
+  xcb_flush(c());
 }
 
 }  // namespace quillmore::x11_clipboard

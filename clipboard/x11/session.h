@@ -34,6 +34,7 @@
 
 #include "base/handle.h"
 #include "base/operation.h"
+#include "clipboard/linux/clipboard_server.h"
 #include "clipboard/linux/deadlines.h"
 #include "clipboard/linux/display_connection.h"
 #include "clipboard/linux/fail.h"
@@ -108,6 +109,7 @@ struct Received {
   xcb_atom_t type;
   std::uint8_t format;
   std::string bytes;
+  bool incremental = false;  // came in INCR pieces
 };
 
 class Session {
@@ -129,9 +131,12 @@ class Session {
   // The text on the clipboard; empty only when its owner offers no text.
   // Fails when the owner changes or refuses a text type it offered.
   std::string Read();
-  // Becomes the owner of CLIPBOARD offering the text, and checks that the
-  // server agrees.
-  void Own(TextOffer offer);
+  // Becomes the owner of CLIPBOARD offering the text, only if nobody has
+  // taken it since the last Read, which returned read; else fails, unless
+  // the clipboard (read again) still holds that text. Begins hold just
+  // before each take.
+  void Own(TextOffer offer, std::string_view read,
+           linux_clipboard::SignalHold& hold);
   // Forks the server that keeps the text after the run; returns at once.
   // The texts in left_behind (the caller's, alive for the call) are not
   // inherited by the server, which has its own copy of what it offers.
@@ -166,6 +171,8 @@ class Session {
   std::string ReadByTargets(xcb_window_t owner);
   [[noreturn]] void FailChangedOrRefused(xcb_window_t owner);
   std::optional<Received> ReadProperty(xcb_atom_t property);
+  // Whether the clipboard, read again, still holds read.
+  bool StillHolds(std::string_view read);
   Received ReadIncr(xcb_atom_t property, std::size_t size_hint);
   // The property our window was sent, or fails as the read.
   XPtr<xcb_get_property_reply_t> GetOwnProperty(xcb_atom_t property);
@@ -201,6 +208,8 @@ class Session {
             std::shared_ptr<const std::string> data);
   void Advance(xcb_window_t requestor, xcb_atom_t property);
   void EndTransfer(TransferList::iterator transfer);
+  // The whole text has gone to requestor.
+  void Delivered(xcb_window_t requestor);
 
   // Destroyed in reverse: the window goes before the connection.
   Connection connection_;
@@ -210,11 +219,18 @@ class Session {
   Operation operation_ = Operation::kGetText;
   bool handed_over_ = false;
 
-  // The time of the read, also the time we take the selection at.
+  // The time of the read's latest request, and the time before which the
+  // owner it read from took the clipboard.
   xcb_timestamp_t time_ = XCB_CURRENT_TIME;
+  xcb_timestamp_t read_time_ = XCB_CURRENT_TIME;
   Clock::time_point read_start_;
 
   bool owned_ = false;
+  // The client that owns CLIPBOARD_MANAGER (its windows' ids with the
+  // client's bits only), whether it has had the whole text from us, and
+  // whether it then said it keeps it.
+  std::uint32_t manager_client_ = 0;
+  bool manager_fetched_ = false;
   bool manager_has_text_ = false;
   xcb_timestamp_t owned_since_ = XCB_CURRENT_TIME;
   TextOffer offer_;

@@ -19,20 +19,41 @@
 //   wayland-copy-when-asked FILE NEWER: asked for FILE's bytes, first copies
 //     NEWER, then answers as the owner it was; a stopped wl-copy cannot say
 //     when it has been asked, nor be sure to answer after the copy.
-//   x11-owner FILE: a CLIPBOARD owner that, unlike xclip and xsel, shrugs
-//     off X errors, so it lives on after answering, once stopped and
-//     resumed, a requestor whose window is gone.
 //   x11-incr-trickle FILE: answers through INCR, one byte every 1.5 s;
 //     xclip's INCR goes at full speed.
-//   x11-incr-flood FILE: answers through INCR with 64 KiB chunks of FILE's
-//     bytes, over and over, never the closing empty chunk.
+//   x11-incr-flood FILE TOTAL: answers through INCR with 64 KiB chunks of
+//     FILE's bytes, over and over, TOTAL bytes in all, announcing one less
+//     (the announcement is only a lower bound); xclip sends what it has.
+//   x11-types TARGET FILE [TARGET FILE...]: offers only the TARGETs, each
+//     with its FILE's bytes (xclip offers one target, xsel all with the same
+//     bytes); unlike them, it shrugs off X errors, so it lives on after
+//     answering, once stopped and resumed, a requestor whose window is gone.
+//   x11-copy-while-read WHEN OLD NEWER: offers OLD and, on the first request
+//     for it, copies NEWER: from the same window, once OLD is in the
+//     requestor's property but before it is told (retake: an application
+//     copying again, which only the time of the selection shows); from a
+//     second window at that same moment (replace); or from a second window
+//     once the requestor has taken the first of two INCR pieces (incr). The
+//     copy must land at one exact point of the reader's work, which only
+//     the owner knows; a standard tool copying from outside lands anywhere.
+//     When NEWER is OLD, it plays a clipboard manager taking the clipboard
+//     again with the text it just handed out.
 //   x11-manager FILE: a clipboard manager; no standard tool answers
 //     SAVE_TARGETS and the desktops' managers never take the text over as
 //     the protocol has it. Owns CLIPBOARD_MANAGER; asked for SAVE_TARGETS,
 //     fetches UTF8_STRING from the CLIPBOARD owner, writes it to FILE, takes
 //     CLIPBOARD and serves the text, then answers.
+//   x11-lazy-manager: owns CLIPBOARD_MANAGER and says yes to SAVE_TARGETS
+//     without fetching anything, as weston's XWayland window manager does:
+//     asked, it prints "asked", answers once sent SIGUSR1 (so that others
+//     can fetch the text in between), and prints "acknowledged".
 //   x11-targets-flood: asks the CLIPBOARD owner for TARGETS until killed,
 //     never waiting.
+//   x11-incr-reader vanish|stall: asks for UTF8_STRING and, given INCR,
+//     takes the announcement, then destroys its window before the owner can
+//     write the first piece (vanish), or takes that piece 6 s late and asks
+//     for TARGETS, printing "served on" if a next piece came before their
+//     answer, else "dropped" (stall). xclip -o takes INCR at full speed.
 #include <dirent.h>
 #include <fcntl.h>
 #include <signal.h>
@@ -54,6 +75,7 @@
 #include <iterator>
 #include <map>
 #include <string>
+#include <vector>
 
 #include "wlr-data-control-unstable-v1-client-protocol.h"
 
@@ -255,6 +277,7 @@ int RunWayland() {
 // --- X11 -----------------------------------------------------------------
 
 xcb_connection_t* x;
+xcb_atom_t clipboard, targets, utf8, incr, save_targets, property;
 
 xcb_atom_t Atom(const char* name) {
   xcb_intern_atom_reply_t* reply = xcb_intern_atom_reply(
@@ -284,9 +307,9 @@ bool Own(xcb_window_t window, xcb_atom_t selection, xcb_timestamp_t time) {
 }
 
 // Tells the requestor its answer is in property, or refused with none.
-void Notify(const xcb_selection_request_event_t& request, xcb_atom_t property) {
+void Notify(const xcb_selection_request_event_t& request, xcb_atom_t answer) {
   xcb_selection_notify_event_t notify{};
-  notify.property = property;  // the rest echoes the request
+  notify.property = answer;  // the rest echoes the request
   notify.response_type = XCB_SELECTION_NOTIFY;
   notify.time = request.time;
   notify.requestor = request.requestor;
@@ -296,13 +319,29 @@ void Notify(const xcb_selection_request_event_t& request, xcb_atom_t property) {
                  reinterpret_cast<const char*>(&notify));
 }
 
-int RunX11(const std::string& mode, const char* file) {
-  const xcb_atom_t clipboard = Atom("CLIPBOARD"), targets = Atom("TARGETS"),
-                   utf8 = Atom("UTF8_STRING"), incr = Atom("INCR"),
-                   save_targets = Atom("SAVE_TARGETS"),
-                   property = Atom("HOSTILE_PEER");
-  const bool manager = mode == "x11-manager", flood = mode == "x11-incr-flood",
-             whole = manager || mode == "x11-owner";
+template <typename Wanted>
+xcb_generic_event_t* WaitFor(Wanted&& wanted) {
+  xcb_flush(x);
+  while (xcb_generic_event_t* event = xcb_wait_for_event(x)) {
+    if (wanted(event->response_type & 0x7f, event)) return event;
+    std::free(event);
+  }
+  std::exit(1);
+}
+
+// Asks for CLIPBOARD as target into our property, and waits for the answer.
+bool Ask(xcb_window_t window, xcb_atom_t target) {
+  xcb_convert_selection(x, window, clipboard, target, property,
+                        XCB_CURRENT_TIME);
+  auto* event = reinterpret_cast<xcb_selection_notify_event_t*>(
+      WaitFor([](int kind, auto*) { return kind == XCB_SELECTION_NOTIFY; }));
+  const bool answered = event->property != XCB_ATOM_NONE;
+  std::free(event);
+  return answered;
+}
+
+// The requestors: x11-targets-flood, x11-incr-reader.
+int RunX11Requestor(const std::string& mode, const std::string& how) {
   const xcb_window_t window = MakeWindow();
   if (mode == "x11-targets-flood") {
     Ready();
@@ -315,16 +354,100 @@ int RunX11(const std::string& mode, const char* file) {
       if (i % 64 == 63 && xcb_flush(x) <= 0) return 1;
     }
   }
+  if (!Ask(window, utf8)) return std::printf("refused\n"), 1;
+  const auto new_value = [&](int kind, xcb_generic_event_t* e) {
+    auto* n = reinterpret_cast<xcb_property_notify_event_t*>(e);
+    return kind == XCB_PROPERTY_NOTIFY && n->atom == property &&
+           n->state == XCB_PROPERTY_NEW_VALUE;
+  };
+  // Taking the announcement asks for the first piece.
+  xcb_delete_property(x, window, property);
+  if (how == "vanish") {
+    // Gone before the owner can write that piece.
+    xcb_destroy_window(x, window);
+    xcb_flush(x);
+    return std::printf("vanished\n"), 0;
+  }
+  std::free(WaitFor(new_value));
+  usleep(6000000);  // longer than an owner waits on a reader
+  // Takes the first piece, which asks for the next, then asks for TARGETS:
+  // the owner handles both in order, so a next piece comes first if at all.
+  xcb_delete_property(x, window, property);
+  xcb_convert_selection(x, window, clipboard, targets, Atom("HOSTILE_PEER_2"),
+                        XCB_CURRENT_TIME);
+  xcb_generic_event_t* event = WaitFor([&](int kind, auto* e) {
+    return kind == XCB_SELECTION_NOTIFY || new_value(kind, e);
+  });
+  const bool dropped = (event->response_type & 0x7f) == XCB_SELECTION_NOTIFY;
+  std::free(event);
+  return std::printf(dropped ? "dropped\n" : "served on\n"), 0;
+}
+
+// The lazy manager: says yes to SAVE_TARGETS, fetching nothing, once told.
+int RunLazyManager() {
+  sigset_t told;
+  sigemptyset(&told);
+  sigaddset(&told, SIGUSR1);
+  sigprocmask(SIG_BLOCK, &told, nullptr);
+  const xcb_window_t window = MakeWindow();
+  if (!Own(window, Atom("CLIPBOARD_MANAGER"), XCB_CURRENT_TIME))
+    return std::fprintf(stderr, "could not own the selection\n"), 1;
+  Ready();
+  for (;;) {
+    auto* request = reinterpret_cast<xcb_selection_request_event_t*>(
+        WaitFor([](int kind, auto*) { return kind == XCB_SELECTION_REQUEST; }));
+    const bool save = request->target == save_targets;
+    int signal = 0;
+    if (save)
+      std::printf("asked\n"), std::fflush(stdout), sigwait(&told, &signal);
+    Notify(*request, save ? request->property : xcb_atom_t{XCB_ATOM_NONE});
+    std::free(request);
+    xcb_flush(x);
+    if (save) std::printf("acknowledged\n"), std::fflush(stdout);
+  }
+}
+
+// An INCR transfer under way to one requestor's property.
+struct Transfer {
+  const std::string* bytes;
+  std::size_t sent = 0;
+  std::size_t total;         // bytes to send, cycling through *bytes
+  std::size_t chunk;         // bytes a piece
+  std::size_t copy_at = -1;  // the racing copy, once this much was taken
+};
+
+// The owners. args are the mode's: FILE, or TARGET FILE..., or WHEN OLD NEWER.
+int RunX11Owner(const std::string& mode, char** args, int count) {
+  const bool manager = mode == "x11-manager", flood = mode == "x11-incr-flood",
+             trickle = mode == "x11-incr-trickle",
+             racing = mode == "x11-copy-while-read";
+  const std::string when = racing ? args[0] : "";
+  // Each window's offer: target to bytes.
+  std::map<xcb_window_t, std::map<xcb_atom_t, std::string>> offers;
+  xcb_window_t window = MakeWindow(), current = window;
+  std::string newer;
+  if (mode == "x11-types") {
+    for (int i = 0; i + 1 < count; i += 2)
+      if (!Read(args[i + 1], &offers[window][Atom(args[i])])) return 2;
+  } else if (racing) {
+    if (!Read(args[1], &offers[window][utf8]) || !Read(args[2], &newer))
+      return 2;
+  } else if (!manager) {
+    offers[window][utf8] = text;
+  }
+  // The racing owner's copy: its text becomes NEWER, from the same window
+  // (retake) or from a second one.
+  bool copied = !racing;
+  const auto copy = [&] {
+    copied = true;
+    if (when != "retake") current = MakeWindow();
+    offers[current][utf8] = newer;
+    Own(current, clipboard, XCB_CURRENT_TIME);
+  };
   // The manager's part: fetches the owner's text into `text` and FILE, and
   // takes the clipboard.
   const auto save = [&](xcb_timestamp_t time) {
-    xcb_convert_selection(x, window, clipboard, utf8, property, time);
-    xcb_flush(x);
-    xcb_generic_event_t* event;
-    while ((event = xcb_wait_for_event(x)) &&
-           (event->response_type & 0x7f) != XCB_SELECTION_NOTIFY)
-      std::free(event);
-    std::free(event);
+    if (!Ask(window, utf8)) return false;
     xcb_get_property_reply_t* reply = xcb_get_property_reply(
         x, xcb_get_property(x, 1, window, property, XCB_ATOM_ANY, 0, 1 << 24),
         nullptr);
@@ -333,60 +456,78 @@ int RunX11(const std::string& mode, const char* file) {
       text.assign(static_cast<const char*>(xcb_get_property_value(reply)),
                   xcb_get_property_value_length(reply));
     std::free(reply);
-    if (got) std::ofstream(file, std::ios::binary) << text;
+    if (got) std::ofstream(args[0], std::ios::binary) << text;
+    if (got) offers[window][utf8] = text;
     return got && Own(window, clipboard, time);
   };
   if (!Own(window, manager ? Atom("CLIPBOARD_MANAGER") : clipboard,
            XCB_CURRENT_TIME))
     return std::fprintf(stderr, "could not own the selection\n"), 1;
   Ready();
-  // INCR transfers under way: (requestor, property) to the bytes sent.
-  std::map<std::pair<xcb_window_t, xcb_atom_t>, std::size_t> transfers;
-  const std::size_t chunk = flood ? 65536 : 1;
+  std::map<std::pair<xcb_window_t, xcb_atom_t>, Transfer> transfers;
   // Errors (about requestors gone meanwhile) come as events and are dropped.
   while (xcb_generic_event_t* event = xcb_wait_for_event(x)) {
     const std::uint8_t kind = event->response_type & 0x7f;
-    if (kind == XCB_SELECTION_CLEAR) return std::free(event), 0;
+    if (kind == XCB_SELECTION_CLEAR &&
+        reinterpret_cast<xcb_selection_clear_event_t*>(event)->owner == current)
+      return std::free(event), 0;
     if (kind == XCB_SELECTION_REQUEST) {
       const auto& request =
           *reinterpret_cast<xcb_selection_request_event_t*>(event);
-      const bool ours = request.selection == clipboard;
+      const auto& offer = offers[request.owner];
+      const auto found = offer.find(request.target);
       xcb_atom_t answer = request.property;
-      if (ours && request.target == targets) {
-        const xcb_atom_t offered[] = {targets, utf8};
+      if (request.selection != clipboard) {
+        if (!manager || request.target != save_targets || !save(request.time))
+          answer = XCB_ATOM_NONE;
+      } else if (request.target == targets) {
+        std::vector<xcb_atom_t> offered = {targets};
+        for (const auto& type : offer) offered.push_back(type.first);
         xcb_change_property(x, XCB_PROP_MODE_REPLACE, request.requestor,
-                            request.property, XCB_ATOM_ATOM, 32, 2, offered);
-      } else if (ours && request.target == utf8 && whole) {
-        xcb_change_property(
-            x, XCB_PROP_MODE_REPLACE, request.requestor, request.property, utf8,
-            8, static_cast<std::uint32_t>(text.size()), text.data());
-      } else if (ours && request.target == utf8) {
+                            request.property, XCB_ATOM_ATOM, 32, offered.size(),
+                            offered.data());
+      } else if (found == offer.end()) {
+        answer = XCB_ATOM_NONE;
+      } else if (flood || trickle || (!copied && when == "incr")) {
         const std::uint32_t mask = XCB_EVENT_MASK_PROPERTY_CHANGE;
         xcb_change_window_attributes(x, request.requestor, XCB_CW_EVENT_MASK,
                                      &mask);
-        const std::uint32_t size = static_cast<std::uint32_t>(text.size());
+        Transfer transfer{&found->second, 0, found->second.size(),
+                          trickle ? 1 : std::size_t{65536}};
+        if (flood) transfer.total = std::stoul(args[1]);
+        if (!copied) {  // two pieces; the copy once the first is taken
+          transfer.chunk = transfer.copy_at = (transfer.total + 1) / 2;
+        }
+        // The announced size is a lower bound; the flood's, the cap.
+        const std::uint32_t size = static_cast<std::uint32_t>(
+            std::min<std::size_t>(transfer.total - flood, UINT32_MAX));
         xcb_change_property(x, XCB_PROP_MODE_REPLACE, request.requestor,
                             request.property, incr, 32, 1, &size);
-        transfers[{request.requestor, request.property}] = 0;
-      } else if (!manager || request.target != save_targets ||
-                 !save(request.time)) {
-        answer = XCB_ATOM_NONE;
+        transfers[{request.requestor, request.property}] = transfer;
+      } else {
+        xcb_change_property(x, XCB_PROP_MODE_REPLACE, request.requestor,
+                            request.property, request.target, 8,
+                            static_cast<std::uint32_t>(found->second.size()),
+                            found->second.data());
+        if (!copied && when != "incr") copy();
       }
       Notify(request, answer);
     } else if (kind == XCB_PROPERTY_NOTIFY) {
       auto* change = reinterpret_cast<xcb_property_notify_event_t*>(event);
       auto it = transfers.find({change->window, change->atom});
       if (change->state == XCB_PROPERTY_DELETE && it != transfers.end()) {
-        // The requestor took the last chunk: the next one, slowly or
-        // without end; the empty chunk closes a trickle.
-        std::size_t& sent = it->second;
-        if (!flood && sent < text.size()) usleep(kTrickle);
-        const std::size_t offset = flood ? sent % text.size() : sent;
-        const std::size_t length = std::min(chunk, text.size() - offset);
+        // The requestor took the last piece: the next one, slowly or
+        // without end; the empty piece closes it.
+        Transfer& t = it->second;
+        if (trickle && t.sent > 0 && t.sent < t.total) usleep(kTrickle);
+        if (t.sent == t.copy_at && !copied) copy();
+        const std::size_t offset = t.sent % t.bytes->size();
+        const std::size_t length =
+            std::min({t.chunk, t.total - t.sent, t.bytes->size() - offset});
         xcb_change_property(
             x, XCB_PROP_MODE_REPLACE, change->window, change->atom, utf8, 8,
-            static_cast<std::uint32_t>(length), text.data() + offset);
-        sent += length;
+            static_cast<std::uint32_t>(length), t.bytes->data() + offset);
+        t.sent += length;
         if (length == 0) transfers.erase(it);
       }
     }
@@ -404,14 +545,21 @@ int main(int argc, char** argv) {
   signal(SIGCHLD, SIG_IGN);  // trickling children are not waited for
   after_read = mode == "wayland-copy-after-read";
   when_asked = mode == "wayland-copy-when-asked";
-  bool ok = mode == "wayland-types" ? argc >= 4 && argc % 2 == 0
-                                    : argc == (mode == "x11-targets-flood" ? 2
-                                               : after_read || when_asked  ? 4
-                                                                           : 3);
+  const bool pairs = mode == "wayland-types" || mode == "x11-types";
+  bool ok = pairs ? argc >= 4 && argc % 2 == 0
+            : mode == "x11-targets-flood" || mode == "x11-lazy-manager"
+                ? argc == 2
+            : mode == "x11-incr-flood" || after_read || when_asked ? argc == 4
+            : mode == "x11-copy-while-read"                        ? argc == 5
+                                                                   : argc == 3;
   for (int i = 2; ok && mode == "wayland-types" && i < argc; i += 2)
     ok = Read(argv[i + 1], &offers[argv[i]]);
-  if (ok && argc >= 3 && mode != "x11-manager" && mode != "wayland-types")
-    ok = Read(argv[2], &text) && (argc == 3 || Read(argv[3], &newer));
+  const bool owner = mode == "x11-incr-trickle" || mode == "x11-incr-flood" ||
+                     mode.rfind("wayland-", 0) == 0;
+  if (ok && owner && mode != "wayland-types") {
+    ok = Read(argv[2], &text) &&
+         (!(after_read || when_asked) || Read(argv[3], &newer));
+  }
   trickle = mode == "wayland-trickle";
   const bool wayland =
       trickle || after_read || when_asked || mode == "wayland-blocking";
@@ -421,14 +569,21 @@ int main(int argc, char** argv) {
     if (wayland) newer_offers[type] = newer;
   }
   if (ok && (wayland || mode == "wayland-types")) return RunWayland();
-  if (!ok || (mode != "x11-owner" && mode != "x11-manager" &&
-              mode != "x11-incr-trickle" && mode != "x11-incr-flood" &&
-              mode != "x11-targets-flood"))
+  const bool requestor =
+      mode == "x11-targets-flood" || mode == "x11-incr-reader";
+  if (!ok || !(owner || requestor || mode == "x11-manager" ||
+               mode == "x11-lazy-manager" || mode == "x11-types" ||
+               mode == "x11-copy-while-read"))
     return std::fprintf(stderr,
                         "usage: hostile_peer MODE ARGS (see its source)\n"),
            2;
   x = xcb_connect(nullptr, nullptr);
   if (xcb_connection_has_error(x))
     return std::fprintf(stderr, "no X display\n"), 1;
-  return RunX11(mode, argv[2]);
+  clipboard = Atom("CLIPBOARD"), targets = Atom("TARGETS"),
+  utf8 = Atom("UTF8_STRING"), incr = Atom("INCR"),
+  save_targets = Atom("SAVE_TARGETS"), property = Atom("HOSTILE_PEER");
+  if (requestor) return RunX11Requestor(mode, argc > 2 ? argv[2] : "");
+  if (mode == "x11-lazy-manager") return RunLazyManager();
+  return RunX11Owner(mode, argv + 2, argc - 2);
 }
