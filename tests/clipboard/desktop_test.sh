@@ -442,7 +442,7 @@ case_NoClientSlotLeft() {  # x11
   check "the server refused a client" eval "! grep -q '^QUILLMORE_TEST' $out"
   before=$(connections)
   kill "${holders[0]}"
-  check "its connection closed ($before, then $(connections))" wait_until test "$(connections)" -lt "$before"
+  check "its connection closed ($before, then $(connections))" wait_until eval 'test "$(connections)" -lt "$before"'
   run
   check "the run works ($status $said)" test "$status $said" = "0 "
   kill "${holders[@]:1}"
