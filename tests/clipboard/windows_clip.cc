@@ -239,7 +239,11 @@ bool Debug(HANDLE process, CopyAt& at) {
     CONTEXT context = {};
     context.ContextFlags = CONTEXT_CONTROL;
     GetThreadContext(thread, &context);
-    context.Eip -= 1;  // runs the restored instruction
+#ifdef _WIN64
+    context.Rip -= 1;  // runs the restored instruction
+#else
+    context.Eip -= 1;
+#endif
     if (++at.opens < at.open) context.EFlags |= 0x100;  // one step
     SetThreadContext(thread, &context);
     CloseHandle(thread);
