@@ -1,7 +1,6 @@
-// The run's failure path where real clipboards cannot be made to fail: the
-// layout runs out of memory, or the write fails after the clipboard was
-// emptied. Failures at GetText and Clear are the desktop scenarios' (the
-// paused owner, CopyAfterRead on Windows).
+// The run's failures that real clipboards cannot show: the layout runs out of
+// memory, or the write fails. GetText's and Clear's are the desktop
+// scenarios' (PausedOwner, and CopyAfterRead on Windows).
 #include "run/format_clipboard.h"
 
 #include <gtest/gtest.h>
@@ -27,7 +26,8 @@ struct FailureCase {
 
 class FakeClipboard : public ClipboardText<char> {
  public:
-  explicit FakeClipboard(const FailureCase& c) : c_(c) {}
+  explicit FakeClipboard(const FailureCase& c) : c(c) {}
+  const FailureCase& c;
   std::optional<std::string> text = "a,b";
   int calls = 0;
 
@@ -41,17 +41,13 @@ class FakeClipboard : public ClipboardText<char> {
   }
   void SetText(std::string_view value) override {
     const int write = ++calls - 2;  // 1 the result, 2 the source put back
-    if (write == c_.copied_before) text = "newer";
-    if (write <= c_.failing_writes) {
-      throw Error(status::kAccessDenied, "ClipboardText", Operation::kSetText,
-                  "another program holds the clipboard open");
+    if (write == c.copied_before) text = "newer";
+    if (write <= c.failing_writes) {
+      throw Error(status::kAccessDenied, "Fake", Operation::kSetText, "busy");
     }
     text = std::string(value);
   }
   bool LeftEmpty() const override { return !text; }
-
- private:
-  const FailureCase& c_;
 };
 
 struct MaybeFailingEngine : PatternEngine<char> {
@@ -80,11 +76,10 @@ TEST_P(FormatClipboardFailure, EndsTheRunAndTellsWhatHappened) {
   EXPECT_EQ(reports, std::vector<std::string>{c.report});
 }
 
-std::string WriteFailed(const char* then) {
-  return std::string(
-             "quillmore: cannot write the clipboard: another program holds "
-             "the clipboard open (SetText, status 0x80070005)") +
-         then;
+std::string WriteFailed(std::string then) {
+  return then.insert(0,
+                     "quillmore: cannot write the clipboard: busy "
+                     "(SetText, status 0x80070005)");
 }
 
 // clang-format off
@@ -97,9 +92,8 @@ INSTANTIATE_TEST_SUITE_P(EveryOutcome, FormatClipboardFailure, ::testing::Values
         WriteFailed("; the original text was put back on the clipboard")},
     FailureCase{"CopiedAfterClear", 1, 1, "newer", 3, WriteFailed("")},
     FailureCase{"RestoreFails", 2, 0, std::nullopt, 4,
-        WriteFailed("; the original text could not be put back either "
-        "(another program holds the clipboard open), and the clipboard is "
-        "left empty")},
+        WriteFailed("; the original text could not be put back either (busy), "
+        "and the clipboard is left empty")},
     FailureCase{"Overtaken", 2, 2, "newer", 4,
         WriteFailed("; the original text was not put back: another "
         "program wrote the clipboard first, and its copy stays")}),
