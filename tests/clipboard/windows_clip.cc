@@ -1,18 +1,9 @@
-// The other program on Wine's clipboard, which has no command-line tool:
+// The other program on Wine's clipboard, which has no command-line tool, in
+// plain Win32 calls; texts are WTF-8, so that lone surrogates pass.
 //
 //   windows_clip clear | copy FILE | copy-ansi FILE | copy-image | paste |
 //                types | promise FILE [MS] |
 //                run [--hold | --copy-at N FILE] [ARG...]
-//
-// Plain Win32 calls, sharing nothing with quillmore's backend; texts are
-// WTF-8, so that lone surrogates pass. promise renders its text only when
-// asked, MS ms late; it prints "ready" and ends once the clipboard is
-// emptied. run starts quillmore.exe, prints and answers its message boxes,
-// and ends with its status. --hold holds the clipboard open meanwhile, then
-// drives the backend itself: each write step must fail while held, and each
-// step give the clipboard back. --copy-at copies FILE, as quillmore's
-// debugger, just before its Nth OpenClipboard (one a step), where no timing
-// could put it.
 #include <fcntl.h>
 #include <io.h>
 #include <windows.h>
@@ -47,8 +38,7 @@ std::u16string Units(const std::string& s) {
   return out;
 }
 
-// Up to the first NUL.
-std::string Bytes(const char16_t* units, std::size_t size) {
+std::string Bytes(const char16_t* units, std::size_t size) {  // to a NUL
   std::string out;
   for (std::size_t i = 0; i < size && units[i]; ++i) {
     char32_t c = units[i];
@@ -77,8 +67,7 @@ HWND MessageWindow() {
                          nullptr, nullptr, nullptr);
 }
 
-// Waits up to 5 s for a clipboard that is briefly busy, where quillmore must
-// not wait at all.
+// Waits up to 5 s for a briefly busy clipboard (quillmore must not wait).
 void Open(HWND window = nullptr) {
   for (int i = 0; !OpenClipboard(window); ++i) {
     if (i == 500) Fail("the clipboard stays open");
@@ -86,8 +75,7 @@ void Open(HWND window = nullptr) {
   }
 }
 
-// Empties the clipboard, then places data (none is delayed rendering) unless
-// the format is 0.
+// Empties the clipboard and places data (none: rendered when asked), if any.
 void Place(UINT format, HANDLE data, HWND window = nullptr) {
   Open(window);
   EmptyClipboard();
@@ -120,16 +108,16 @@ void Copy(const char* path, bool ansi = false) {
 std::u16string promised;
 DWORD promise_delay = 0;
 
-LRESULT CALLBACK Promising(HWND window, UINT message, WPARAM w, LPARAM l) {
-  if (message == WM_NULL || message == WM_RENDERFORMAT) Sleep(promise_delay);
-  if (message == WM_RENDERFORMAT) {
-    SetClipboardData(CF_UNICODETEXT, Memory(promised));
-  }
-  if (message == WM_DESTROYCLIPBOARD) PostQuitMessage(0);
-  return DefWindowProcW(window, message, w, l);
+LRESULT CALLBACK Promising(HWND window, UINT m, WPARAM w, LPARAM l) {
+  if (m == WM_NULL || m == WM_RENDERFORMAT) Sleep(promise_delay);
+  if (m == WM_RENDERFORMAT) SetClipboardData(CF_UNICODETEXT, Memory(promised));
+  if (m == WM_DESTROYCLIPBOARD) PostQuitMessage(0);
+  return DefWindowProcW(window, m, w, l);
 }
 
-int Promise(const char* path, DWORD delay) {
+// An application that renders its text only when asked, MS ms late; it
+// prints "ready" once it owns the clipboard, and ends once it is emptied.
+void Promise(const char* path, DWORD delay) {
   promised = Units(Read(path));
   promise_delay = delay;
   HWND window = MessageWindow();
@@ -140,7 +128,6 @@ int Promise(const char* path, DWORD delay) {
   std::fflush(stdout);
   MSG message;
   while (GetMessageW(&message, nullptr, 0, 0) > 0) DispatchMessageW(&message);
-  return 0;
 }
 
 // WM_GETTEXT is carried across processes, unlike GetWindowText.
@@ -152,7 +139,8 @@ std::string TextOf(HWND window) {
 
 // Prints the text of each box of the thread not seen before, and a line
 // more for one without quillmore's title or an icon, and answers it OK.
-void AnswerBoxes(DWORD thread, std::set<HWND>& answered) {
+void AnswerBoxes(DWORD thread) {
+  static std::set<HWND> answered;
   for (HWND box = nullptr;
        (box = FindWindowExW(nullptr, box, L"#32770", nullptr)) != nullptr;) {
     if (GetWindowThreadProcessId(box, nullptr) != thread ||
@@ -167,24 +155,21 @@ void AnswerBoxes(DWORD thread, std::set<HWND>& answered) {
       if (!TextOf(part).empty()) text = TextOf(part);
     }
     Print(text + "\n");
-    if (TextOf(box) != "quillmore" || !icon) {
-      Print("not quillmore's box with an icon: " + TextOf(box) + "\n");
-    }
+    if (TextOf(box) != "quillmore" || !icon) Print("not quillmore's box\n");
     PostMessageW(box, WM_COMMAND, IDOK, 0);
   }
 }
 
-// --copy-at: a breakpoint on OpenClipboard's first byte, at one address in
-// both processes (a system library is mapped alike in all of them), set
-// again by one step after each earlier hit.
+// --copy-at N FILE: as quillmore's debugger, copies FILE just before its
+// Nth OpenClipboard (one a step), where no timing could put it. The
+// breakpoint on OpenClipboard's first byte is at one address in both
+// processes (a system library is mapped alike in all), set when the loader
+// has mapped them, and again by one step after each earlier hit.
 int copy_at = 0, opens = 0;
 const char* copy_file = nullptr;
-bool armed = false;
-BYTE saved = 0;
 
 void Poke(HANDLE process, BYTE* at, BYTE value) {
   WriteProcessMemory(process, at, &value, 1, nullptr);
-  FlushInstructionCache(process, at, 1);
 }
 
 // Handles the debug event that comes within 20 ms, if one does; false once
@@ -194,16 +179,11 @@ bool Debug(HANDLE process) {
       GetProcAddress(GetModuleHandleW(L"user32"), "OpenClipboard"));
   DEBUG_EVENT event;
   if (!WaitForDebugEvent(&event, 20)) return true;
-  if (!armed && ReadProcessMemory(process, target, &saved, 1, nullptr) &&
-      saved == *target) {  // user32 is loaded
-    Poke(process, target, 0xCC);
-    armed = true;
-  }
   DWORD reply = DBG_CONTINUE;
   const EXCEPTION_RECORD& record = event.u.Exception.ExceptionRecord;
   if (event.dwDebugEventCode != EXCEPTION_DEBUG_EVENT) {
   } else if (record.ExceptionAddress == target) {
-    Poke(process, target, saved);
+    Poke(process, target, *target);
     HANDLE thread = OpenThread(THREAD_ALL_ACCESS, FALSE, event.dwThreadId);
     CONTEXT context = {};
     context.ContextFlags = CONTEXT_CONTROL;
@@ -225,9 +205,10 @@ bool Debug(HANDLE process) {
                    owner == GetProcessId(process) ? "quillmore" : "other");
       Copy(copy_file);
     }
-  } else if (record.ExceptionCode == EXCEPTION_SINGLE_STEP) {
+  } else if (record.ExceptionCode == EXCEPTION_SINGLE_STEP ||
+             record.ExceptionCode == EXCEPTION_BREAKPOINT) {  // the loader's
     Poke(process, target, 0xCC);
-  } else if (record.ExceptionCode != EXCEPTION_BREAKPOINT) {
+  } else {
     reply = DBG_EXCEPTION_NOT_HANDLED;  // quillmore's own
   }
   ContinueDebugEvent(event.dwProcessId, event.dwThreadId, reply);
@@ -250,9 +231,11 @@ void Step(int i) {
   }
 }
 
+// Runs quillmore.exe, prints and answers its message boxes, and returns its
+// status. --hold holds the clipboard open meanwhile with a window of its own
+// (Wine tells openers apart by their window), then drives the backend
+// itself: each write step must fail while held, and each step give it back.
 int Run(char** arg, char** end) {
-  // Wine tells openers apart by their window: only one of its own can see
-  // whether a step left the clipboard open.
   HWND window = MessageWindow();
   const bool hold = arg < end && std::string_view(*arg) == "--hold";
   if (hold && !OpenClipboard(window)) Fail("cannot hold the clipboard open");
@@ -262,8 +245,7 @@ int Run(char** arg, char** end) {
     arg += 3;
   }
   std::wstring line = L"quillmore.exe";  // found beside this program first
-  for (; arg < end; ++arg)
-    line += L" " + std::wstring(*arg, *arg + strlen(*arg));
+  for (; arg < end; ++arg) line.append(L" ").append(*arg, *arg + strlen(*arg));
   STARTUPINFOW startup = {};
   startup.cb = sizeof startup;
   PROCESS_INFORMATION process = {};
@@ -272,10 +254,9 @@ int Run(char** arg, char** end) {
                       &startup, &process)) {
     Fail("cannot start quillmore.exe");
   }
-  std::set<HWND> answered;
   const ULONGLONG deadline = GetTickCount64() + 60000;
   do {
-    AnswerBoxes(process.dwThreadId, answered);
+    AnswerBoxes(process.dwThreadId);
   } while ((copy_at
                 ? Debug(process.hProcess)
                 : WaitForSingleObject(process.hProcess, 20) == WAIT_TIMEOUT) &&
@@ -286,7 +267,7 @@ int Run(char** arg, char** end) {
     TerminateProcess(process.hProcess, status = 99);  // it did not end
   }
   if (hold) {
-    Step(1), Step(2);  // each fails while held
+    for (int i = 1; i < 3; ++i) Step(i);  // each fails while held
     CloseClipboard();
     for (int i = 0; i < 3; ++i) {
       Step(i);
@@ -304,11 +285,10 @@ int main(int argc, char** argv) {
   const std::string command = argc > 1 ? argv[1] : "";
   const char* const file = argc > 2 ? argv[2] : nullptr;
   if (command == "run") return Run(argv + 2, argv + argc);
-  if (command == "promise" && file) {
-    return Promise(file, argc > 3 ? std::atoi(argv[3]) : 0);
-  }
   if ((command == "copy" || command == "copy-ansi") && file) {
     Copy(file, command == "copy-ansi");
+  } else if (command == "promise" && file) {
+    Promise(file, argc > 3 ? std::atoi(argv[3]) : 0);
   } else if (command == "clear") {
     Place(0, nullptr);
   } else if (command == "copy-image") {
