@@ -1,6 +1,6 @@
-// The run's failure path, with a clipboard that fails on command: real
-// clipboards cannot be made to fail at each step (tests/clipboard runs the
-// backends against real ones).
+// The run's failures that real clipboards cannot show: the layout runs out of
+// memory, or the write fails. GetText's and Clear's are the desktop
+// scenarios' (PausedOwner, and CopyAfterRead on Windows).
 #include "run/format_clipboard.h"
 
 #include <gtest/gtest.h>
@@ -15,48 +15,41 @@
 namespace quillmore {
 namespace {
 
+struct FailureCase {
+  const char* name;
+  int failing_writes;  // how many SetTexts fail; at 0 the layout fails
+  int copied_before;   // the write before which another program copies
+  std::optional<std::string> after;
+  int calls;  // how many clipboard calls ran: GetText, Clear, SetTexts
+  std::string report;
+};
+
 class FakeClipboard : public ClipboardText<char> {
  public:
+  explicit FakeClipboard(const FailureCase& c) : c(c) {}
+  const FailureCase& c;
   std::optional<std::string> text = "a,b";
-  // "SetTextOnce" fails only the first SetText, so the restore succeeds;
-  // "SetTextOvertaken" fails both, another program copying in between.
-  std::string failing;
-  // As on X11 and Wayland: Clear empties nothing, the write replaces.
-  bool replaces = false;
-  std::vector<std::string> calls;
+  int calls = 0;
 
   std::string GetText() override {
-    Enter(Operation::kGetText);
-    return text.value_or("");
+    ++calls;
+    return *text;
   }
   void Clear() override {
-    Enter(Operation::kClear);
-    if (!replaces) text.reset();
+    ++calls;
+    text.reset();
   }
   void SetText(std::string_view value) override {
-    Enter(Operation::kSetText);
+    const int write = ++calls - 2;  // 1 the result, 2 the source put back
+    if (write == c.copied_before) text = "newer";
+    if (write <= c.failing_writes) {
+      throw Error(status::kAccessDenied, "Fake", Operation::kSetText, "busy");
+    }
     text = std::string(value);
   }
   bool LeftEmpty() const override { return !text; }
-
- private:
-  void Enter(Operation operation) {
-    calls.push_back(OperationName(operation));
-    const bool set_text = calls.back() == "SetText";
-    if (failing == "SetTextOvertaken" && set_text && calls.size() == 4) {
-      text = "newer";
-    }
-    if (failing == calls.back() ||
-        ((failing == "SetTextReplacing" || failing == "SetTextOvertaken") &&
-         set_text) ||
-        (failing == "SetTextOnce" && set_text && calls.size() == 3)) {
-      throw Error(status::kAccessDenied, "ClipboardText", operation,
-                  "another program holds the clipboard open");
-    }
-  }
 };
 
-// Replace fails as when memory runs out.
 struct MaybeFailingEngine : PatternEngine<char> {
   explicit MaybeFailingEngine(bool fails) : fails(fails) {}
   Status Replace(std::string_view text, std::string_view replacement,
@@ -67,28 +60,15 @@ struct MaybeFailingEngine : PatternEngine<char> {
   bool fails;
 };
 
-struct FailureCase {
-  std::string failing;  // the step that fails, and the case's name
-  std::optional<std::string> after;
-  std::vector<std::string> calls;
-  const char* report;
-};
-
-void PrintTo(const FailureCase& c, std::ostream* os) { *os << c.failing; }
-
 class FormatClipboardFailure : public ::testing::TestWithParam<FailureCase> {};
 
 TEST_P(FormatClipboardFailure, EndsTheRunAndTellsWhatHappened) {
   const FailureCase& c = GetParam();
-  FakeClipboard clipboard;
-  clipboard.failing = c.failing;
-  clipboard.replaces = c.failing == "SetTextReplacing";
+  FakeClipboard clipboard(c);
   std::vector<std::string> reports;
   const int status = RunAndReport(
       [&] { return &clipboard; },
-      [&] {
-        return std::make_unique<MaybeFailingEngine>(c.failing == "Replace");
-      },
+      [&] { return std::make_unique<MaybeFailingEngine>(!c.failing_writes); },
       [&](const std::string& line) { reports.push_back(line); });
   EXPECT_EQ(status, kExitFailure);
   EXPECT_EQ(clipboard.text, c.after);
@@ -96,40 +76,28 @@ TEST_P(FormatClipboardFailure, EndsTheRunAndTellsWhatHappened) {
   EXPECT_EQ(reports, std::vector<std::string>{c.report});
 }
 
+std::string WriteFailed(std::string then) {
+  return then.insert(0,
+                     "quillmore: cannot write the clipboard: busy "
+                     "(SetText, status 0x80070005)");
+}
+
 // clang-format off
-INSTANTIATE_TEST_SUITE_P(EveryStep, FormatClipboardFailure, ::testing::Values(
-    FailureCase{"GetText", "a,b", {"GetText"},
-        "quillmore: cannot read the clipboard: another program holds the "
-        "clipboard open (GetText, status 0x80070005)"},
-    FailureCase{"Replace", "a,b", {"GetText"},
+INSTANTIATE_TEST_SUITE_P(EveryOutcome, FormatClipboardFailure, ::testing::Values(
+    FailureCase{"LayoutFails", 0, 0, "a,b", 1,
         "quillmore: cannot lay out the text: not enough memory for the result "
         "(Replace, status 0x8007000E)"},
-    FailureCase{"Clear", "a,b", {"GetText", "Clear"},
-        "quillmore: cannot empty the clipboard: another program holds the "
-        "clipboard open (Clear, status 0x80070005)"},
-    // The write fails after the clear: the source goes back, once.
-    FailureCase{"SetTextOnce", "a,b", {"GetText", "Clear", "SetText", "SetText"},
-        "quillmore: cannot write the clipboard: another program holds the "
-        "clipboard open (SetText, status 0x80070005); the original text was "
-        "put back on the clipboard"},
-    // Nothing was emptied: the clipboard keeps what it has (perhaps a newer
-    // copy), and nothing is put back over it.
-    FailureCase{"SetTextReplacing", "a,b", {"GetText", "Clear", "SetText"},
-        "quillmore: cannot write the clipboard: another program holds the "
-        "clipboard open (SetText, status 0x80070005)"},
-    FailureCase{"SetText", std::nullopt, {"GetText", "Clear", "SetText", "SetText"},
-        "quillmore: cannot write the clipboard: another program holds the "
-        "clipboard open (SetText, status 0x80070005); the original text could "
-        "not be put back either (another program holds the clipboard open), "
-        "and the clipboard is left empty"},
-    // Another program copies before the source goes back: its copy stays.
-    FailureCase{"SetTextOvertaken", "newer",
-        {"GetText", "Clear", "SetText", "SetText"},
-        "quillmore: cannot write the clipboard: another program holds the "
-        "clipboard open (SetText, status 0x80070005); the original text was "
-        "not put back: another program wrote the clipboard first, and its "
-        "copy stays"}),
-    [](const auto& info) { return info.param.failing; });
+    // The source goes back, once, only while the run's Clear left it empty.
+    FailureCase{"Restored", 1, 0, "a,b", 4,
+        WriteFailed("; the original text was put back on the clipboard")},
+    FailureCase{"CopiedAfterClear", 1, 1, "newer", 3, WriteFailed("")},
+    FailureCase{"RestoreFails", 2, 0, std::nullopt, 4,
+        WriteFailed("; the original text could not be put back either (busy), "
+        "and the clipboard is left empty")},
+    FailureCase{"Overtaken", 2, 2, "newer", 4,
+        WriteFailed("; the original text was not put back: another "
+        "program wrote the clipboard first, and its copy stays")}),
+    [](const auto& info) { return std::string(info.param.name); });
 // clang-format on
 
 }  // namespace
