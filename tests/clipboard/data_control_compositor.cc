@@ -20,7 +20,6 @@
 #include <wayland-server-protocol.h>
 
 #include <algorithm>
-#include <cerrno>
 #include <csignal>
 #include <cstdint>
 #include <cstdio>
@@ -78,10 +77,7 @@ wl_resource* Create(wl_client* client, const wl_interface* interface,
                     int version, std::uint32_t id, Kind kind, const void* user,
                     wl_resource_destroy_func_t destroy) {
   wl_resource* resource = wl_resource_create(client, interface, version, id);
-  if (resource == nullptr) {
-    wl_client_post_no_memory(client);
-    return nullptr;
-  }
+  if (resource == nullptr) return wl_client_post_no_memory(client), nullptr;
   wl_resource_set_dispatcher(resource, Dispatch, &kKinds[kind],
                              const_cast<void*>(user), destroy);
   return resource;
@@ -120,18 +116,14 @@ void Copy(wl_resource* source, bool replaced = true) {
 // text fits the reader's pipe.
 void Relay(const char* type, int reader) {
   int owner[2];
-  if (pipe2(owner, O_CLOEXEC) != 0) return;
+  if (pipe2(owner, O_CLOEXEC) != 0) return (void)close(reader);
   wl_resource_post_event(selection, kSend, type, owner[1]);
   wl_client_flush(wl_resource_get_client(selection));
   close(owner[1]);
   std::string text;
   char buffer[1 << 16];
-  for (ssize_t n; (n = read(owner[0], buffer, sizeof buffer)) != 0;) {
-    if (n > 0)
-      text.append(buffer, n);
-    else if (errno != EINTR)
-      break;
-  }
+  for (ssize_t n; (n = read(owner[0], buffer, sizeof buffer)) > 0;)
+    text.append(buffer, n);
   close(owner[0]);
   if (write(reader, text.data(), text.size()) < 0) std::perror("relay");
   close(reader);
@@ -142,10 +134,8 @@ void Relay(const char* type, int reader) {
 int OnCommand(int fd, std::uint32_t, void*) {
   char buffer[256];
   const ssize_t n = read(fd, buffer, sizeof buffer);
-  if (n <= 0) {  // no more commands: not a FIFO open for writing too
-    wl_event_source_remove(commands);
-    return 0;
-  }
+  // No more commands: standard input is not a FIFO open for writing too.
+  if (n <= 0) return wl_event_source_remove(commands), 0;
   command.assign(buffer, n);
   command.erase(command.find_last_not_of('\n') + 1);
   Say(command.c_str());
@@ -266,17 +256,14 @@ int Terminate(int, void* display) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  if (argc != 2 || std::strncmp(argv[1], "--socket=", 9) != 0) {
-    std::fprintf(stderr, "usage: data_control_compositor --socket=NAME\n");
-    return 2;
-  }
+  if (argc != 2 || std::strncmp(argv[1], "--socket=", 9) != 0)
+    return std::fprintf(stderr,
+                        "usage: data_control_compositor --socket=NAME\n"),
+           2;
   const char* name = argv[1] + 9;
   wl_display* display = wl_display_create();
-  if (wl_display_add_socket(display, name) != 0) {
-    std::fprintf(stderr, "data_control_compositor: cannot listen on %s: %s\n",
-                 name, std::strerror(errno));
-    return 1;
-  }
+  if (wl_display_add_socket(display, name) != 0)
+    return std::fprintf(stderr, "cannot listen on %s: %m\n", name), 1;
   wl_global_create(display, &wl_seat_interface, 5, nullptr, BindSeat);
   // Version 1 of both: the one with no primary selection in wlr's.
   for (const Protocol& protocol : kProtocols)
