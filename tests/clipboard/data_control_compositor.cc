@@ -1,35 +1,25 @@
-// A Wayland compositor of the tests' own, with nothing but a seat and the
-// clipboard. It exists because no compositor on this system offers
-// ext-data-control-v1 (sway, KWin, mutter and weston here offer at most the
-// older wlr data-control), yet the backend prefers it where both are offered.
-// It keeps one selection shared by all clients across both protocols, and
-// the data goes by the fds, straight from the receiver to the owner.
-//
-//   data_control_compositor --socket=NAME
-//     Listens on $XDG_RUNTIME_DIR/NAME, prints NAME and a newline once
-//     clients can connect, and serves until SIGTERM or SIGINT.
-//
-// It also plays what no other compositor can be made to do at a chosen
-// moment, told by a line on its standard input, which it echoes once
-// taken (and prints "held" when it holds a copy back):
-//   refuse: refuses the next copy (cancels its source, keeps the
-//     selection), as a compositor may;
-//   hold-after-next: holds the next copy back and makes it right after the
-//     copy that follows, as another program copying at that very moment;
-//   hold-until-read-ends: holds the next copy back; the next read goes
-//     through the compositor, which makes that copy as the owner's answer
-//     ends, closing the reader's pipe and announcing the new selection in
-//     one go.
-//
+// A Wayland compositor of the tests' own, with a seat and the clipboard
+// only: no compositor here offers ext-data-control-v1 (sway, KWin, mutter
+// and weston at most wlr's), which the backend prefers. One selection is
+// shared across both protocols; the data goes by the fds, owner to reader.
+//   data_control_compositor --socket=NAME: listens on $XDG_RUNTIME_DIR/NAME,
+//   prints NAME once clients can connect, serves until SIGTERM or SIGINT.
+// A line on standard input (echoed once taken; "held" when it holds a copy
+// back) plays what no compositor does at a chosen moment:
+//   refuse: cancels the next copy's source, keeping the selection;
+//   hold-after-next: makes the next copy right after the one that follows,
+//     as another program copying at that very moment;
+//   hold-until-read-ends: holds the next copy back until the next read,
+//     which goes through here, ends: the reader's pipe closes and the new
+//     selection is announced in one go.
 // Both protocols have the same requests and events in the same order, so
-// one dispatcher serves both; only the interface tables differ.
+// one dispatcher serves both.
 #include <fcntl.h>
 #include <unistd.h>
 #include <wayland-server-core.h>
 #include <wayland-server-protocol.h>
 
 #include <algorithm>
-#include <cerrno>
 #include <csignal>
 #include <cstdint>
 #include <cstdio>
@@ -54,18 +44,12 @@ const Protocol kProtocols[] = {{&ext_data_control_manager_v1_interface,
                                 &zwlr_data_control_source_v1_interface,
                                 &zwlr_data_control_offer_v1_interface}};
 
-// The opcodes both protocols share.
-enum : std::uint32_t {
-  kCreateDataSource = 0,  // manager requests
-  kGetDataDevice = 1,
-  kSetSelection = 0,  // device request
-  kOfferType = 0,     // source request; offer event
-  kReceive = 0,       // offer request
-  kSend = 0,          // source events
-  kCancelled = 1,
-  kDataOffer = 0,  // device events
-  kSelection = 1,
-};
+// The opcodes both protocols share, by the object that takes or sends
+// them: manager, device, source, offer (whose one event is kOfferType).
+enum : std::uint32_t { kCreateDataSource, kGetDataDevice };
+enum : std::uint32_t { kSetSelection = 0, kDataOffer = 0, kSelection };
+enum : std::uint32_t { kOfferType = 0, kSend = 0, kCancelled };
+enum : std::uint32_t { kReceive = 0 };
 
 // The kinds of object, told apart by the dispatcher's data.
 enum Kind { kManager, kDevice, kSource, kOffer, kSeat };
@@ -77,22 +61,23 @@ const Kind kKinds[] = {kManager, kDevice, kSource, kOffer, kSeat};
 wl_resource* selection = nullptr;
 std::uintptr_t generation = 0;
 std::vector<wl_resource*> devices;  // user data: the Protocol
-wl_event_loop* loop;
-std::string command;          // what the next copy or read gets
-wl_resource* held = nullptr;  // a copy held back
-wl_event_source* commands;    // standard input
+std::string command;                // what the next copy or read gets
+wl_resource* held = nullptr;        // a copy held back
+wl_event_source* commands;          // standard input
 
 int Dispatch(const void* data, void* target, std::uint32_t opcode,
              const wl_message* message, wl_argument* args);
+
+void Say(const char* line) {
+  std::printf("%s\n", line);
+  std::fflush(stdout);
+}
 
 wl_resource* Create(wl_client* client, const wl_interface* interface,
                     int version, std::uint32_t id, Kind kind, const void* user,
                     wl_resource_destroy_func_t destroy) {
   wl_resource* resource = wl_resource_create(client, interface, version, id);
-  if (resource == nullptr) {
-    wl_client_post_no_memory(client);
-    return nullptr;
-  }
+  if (resource == nullptr) return wl_client_post_no_memory(client), nullptr;
   wl_resource_set_dispatcher(resource, Dispatch, &kKinds[kind],
                              const_cast<void*>(user), destroy);
   return resource;
@@ -116,63 +101,50 @@ void Announce(wl_resource* device) {
   wl_resource_post_event(device, kSelection, offer);
 }
 
-void Select(wl_resource* source) {
+// A copy: the old source, if still there, is told it is replaced.
+void Copy(wl_resource* source, bool replaced = true) {
+  if (selection != nullptr && replaced)
+    wl_resource_post_event(selection, kCancelled);
   selection = source;
   ++generation;
   for (wl_resource* device : devices) Announce(device);
 }
 
-// What a copy (set_selection) does: the old source is told it is replaced.
-void Copy(wl_resource* source) {
-  if (selection != nullptr) wl_resource_post_event(selection, kCancelled);
-  Select(source);
-}
-
-// A read going through the compositor: the owner's answer, gathered, then
-// written to the reader with the held copy made in the same go.
-struct Relay {
-  int reader, owner;
-  wl_event_source* source;
+// A read gone through here: the owner's whole answer, then the end of the
+// reader's pipe and the held copy in one go. The owner (wl-copy) needs
+// nothing of the compositor to answer, so the wait may block; the test's
+// text fits the reader's pipe.
+void Relay(const char* type, int reader) {
+  int owner[2];
+  if (pipe2(owner, O_CLOEXEC) != 0) return (void)close(reader);
+  wl_resource_post_event(selection, kSend, type, owner[1]);
+  wl_client_flush(wl_resource_get_client(selection));
+  close(owner[1]);
   std::string text;
-};
-int OnRelay(int fd, std::uint32_t, void* data) {
-  auto* relay = static_cast<Relay*>(data);
   char buffer[1 << 16];
-  const ssize_t n = read(fd, buffer, sizeof buffer);
-  if (n > 0) return relay->text.append(buffer, n), 0;
-  if (n < 0 && errno == EINTR) return 0;
-  for (std::size_t done = 0; done < relay->text.size();) {
-    const ssize_t w = write(relay->reader, relay->text.data() + done,
-                            relay->text.size() - done);
-    if (w <= 0) break;
-    done += w;
-  }
-  close(relay->reader);
-  if (held != nullptr) Copy(held);
+  for (ssize_t n; (n = read(owner[0], buffer, sizeof buffer)) > 0;)
+    text.append(buffer, n);
+  close(owner[0]);
+  if (write(reader, text.data(), text.size()) < 0) std::perror("relay");
+  close(reader);
+  Copy(held);
   held = nullptr;
-  wl_event_source_remove(relay->source);
-  close(relay->owner);
-  delete relay;
-  return 0;
 }
 
 int OnCommand(int fd, std::uint32_t, void*) {
   char buffer[256];
   const ssize_t n = read(fd, buffer, sizeof buffer);
-  if (n <= 0) {  // no more commands: not a FIFO open for writing too
-    wl_event_source_remove(commands);
-    return 0;
-  }
+  // No more commands: standard input is not a FIFO open for writing too.
+  if (n <= 0) return wl_event_source_remove(commands), 0;
   command.assign(buffer, n);
   command.erase(command.find_last_not_of('\n') + 1);
-  std::printf("%s\n", command.c_str());
-  std::fflush(stdout);
+  Say(command.c_str());
   return 0;
 }
 
 void DestroySource(wl_resource* source) {
   if (held == source) held = nullptr;
-  if (selection == source) Select(nullptr);
+  if (selection == source) Copy(nullptr, false);
   delete static_cast<std::vector<std::string>*>(
       wl_resource_get_user_data(source));
 }
@@ -223,8 +195,7 @@ int Dispatch(const void* data, void* target, std::uint32_t opcode,
       if (source != nullptr && held == nullptr &&
           command.rfind("hold-", 0) == 0) {
         held = source;
-        std::printf("held\n");
-        std::fflush(stdout);
+        Say("held");
         break;
       }
       Copy(source);
@@ -244,22 +215,16 @@ int Dispatch(const void* data, void* target, std::uint32_t opcode,
       // so the receiver sees the end when the owner closes its own. An offer
       // of a selection since replaced gets nothing: the end at once.
       if (opcode != kReceive) break;
-      if (selection != nullptr &&
-          reinterpret_cast<std::uintptr_t>(user) == generation) {
-        int owner[2];
-        if (held != nullptr && command == "hold-until-read-ends" &&
-            pipe2(owner, O_CLOEXEC) == 0) {
-          command.clear();
-          wl_resource_post_event(selection, kSend, args[0].s, owner[1]);
-          close(owner[1]);
-          auto* relay = new Relay{args[1].h, owner[0], nullptr, {}};
-          relay->source = wl_event_loop_add_fd(
-              loop, owner[0], WL_EVENT_READABLE, OnRelay, relay);
-          break;
-        }
+      if (selection == nullptr ||
+          reinterpret_cast<std::uintptr_t>(user) != generation) {
+        close(args[1].h);
+      } else if (held != nullptr && command == "hold-until-read-ends") {
+        command.clear();
+        Relay(args[0].s, args[1].h);
+      } else {
         wl_resource_post_event(selection, kSend, args[0].s, args[1].h);
+        close(args[1].h);
       }
-      close(args[1].h);
       break;
     case kSeat:  // no capabilities, so nothing is asked of it
       break;
@@ -291,30 +256,26 @@ int Terminate(int, void* display) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  if (argc != 2 || std::strncmp(argv[1], "--socket=", 9) != 0) {
-    std::fprintf(stderr, "usage: data_control_compositor --socket=NAME\n");
-    return 2;
-  }
+  if (argc != 2 || std::strncmp(argv[1], "--socket=", 9) != 0)
+    return std::fprintf(stderr,
+                        "usage: data_control_compositor --socket=NAME\n"),
+           2;
   const char* name = argv[1] + 9;
   wl_display* display = wl_display_create();
-  if (wl_display_add_socket(display, name) != 0) {
-    std::fprintf(stderr, "data_control_compositor: cannot listen on %s: %s\n",
-                 name, std::strerror(errno));
-    return 1;
-  }
+  if (wl_display_add_socket(display, name) != 0)
+    return std::fprintf(stderr, "cannot listen on %s: %m\n", name), 1;
   wl_global_create(display, &wl_seat_interface, 5, nullptr, BindSeat);
   // Version 1 of both: the one with no primary selection in wlr's.
   for (const Protocol& protocol : kProtocols)
     wl_global_create(display, protocol.manager, 1,
                      const_cast<Protocol*>(&protocol), BindManager);
-  loop = wl_display_get_event_loop(display);
+  wl_event_loop* loop = wl_display_get_event_loop(display);
   commands =
       wl_event_loop_add_fd(loop, 0, WL_EVENT_READABLE, OnCommand, nullptr);
   wl_event_loop_add_signal(loop, SIGTERM, Terminate, display);
   wl_event_loop_add_signal(loop, SIGINT, Terminate, display);
   std::signal(SIGPIPE, SIG_IGN);
-  std::printf("%s\n", name);
-  std::fflush(stdout);
+  Say(name);
   wl_display_run(display);
   wl_display_destroy_clients(display);
   wl_display_destroy(display);

@@ -19,6 +19,7 @@ target_include_directories(data_control_compositor
 target_link_libraries(data_control_compositor PRIVATE PkgConfig::WAYLAND_SERVER)
 
 # The peers the standard tools cannot play, one program with modes.
-add_executable(hostile_peer ${quillmore_peers_dir}/hostile_peer.cc)
+add_executable(hostile_peer ${quillmore_peers_dir}/hostile_peer.cc
+                            ${quillmore_peers_dir}/hostile_peer_x11.cc)
 target_link_libraries(hostile_peer PRIVATE quillmore_wayland_protocols
                                            PkgConfig::XCB_PEER)
