@@ -309,7 +309,6 @@ case_TextTargetsAndLatin1() {  # x11
     'TARGETS TIMESTAMP MULTIPLE SAVE_TARGETS UTF8_STRING text/plain;charset=utf-8 STRING TEXT '
   served_as "$(paste)" 'text/plain;charset=utf-8'
   check "xsel pastes it" test "$(timeout 10 xsel --clipboard --output)" = "$(paste)"
-  check "no image" eval '! x11_ask image/png'
   # Owners without UTF8_STRING, each target with bytes of its own: the
   # UTF-8 one, else STRING before TEXT.
   printf 'select utf8 from t' >"$work/utf8"
@@ -372,7 +371,6 @@ case_Managers() {  # x11
   lays_out "$source_text" "$laid_out"
   copy_text 'copied right after'
   check "silent manager: the server ends" servers_are 0
-  check "silent manager: the copy stays" pastes 'copied right after'
   kill -KILL "$manager"
   # One that answers: it takes the text, and the server ends.
   manager
