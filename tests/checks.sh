@@ -1,5 +1,4 @@
-# Sourced by the shell tests: each check is a command that must succeed,
-# counted, and the test ends with one closing line of the counts.
+# Sourced by the shell tests: counted checks and one closing line.
 
 passed=0 failed=0
 
@@ -17,8 +16,7 @@ finish() {  # finish [NAME]: the closing line; fails if any check did
   [ "$failed" -eq 0 ]
 }
 
-scratch() {  # scratch: $work, a private folder, and $pids, for background
-  # processes; at the end the processes are stopped and the folder removed
+scratch() {  # $work, a private folder, and $pids, both cleaned up at exit
   work=$(mktemp -d)
   pids=()
   trap scratch_cleanup EXIT

@@ -3,9 +3,8 @@
 # usage: install_test.sh BUILD_DIR SOURCE_DIR
 set -uo pipefail
 build=$1 source=$2
-work=$(mktemp -d)
-trap 'rm -rf "$work"' EXIT
 . "$(dirname "${BASH_SOURCE[0]}")/../checks.sh"
+scratch
 
 prefix=$work/root/usr
 DESTDIR=$work/root cmake --install "$build" --prefix /usr >"$work/install.log" 2>&1 ||

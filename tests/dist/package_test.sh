@@ -4,9 +4,8 @@
 # usage: package_test.sh BUILD_DIR
 set -uo pipefail
 build=$1
-work=$(mktemp -d)
-trap 'rm -rf "$work"' EXIT
 . "$(dirname "${BASH_SOURCE[0]}")/../checks.sh"
+scratch
 
 cpack -G DEB --config "$build/CPackConfig.cmake" -B "$work" >"$work/cpack.log" 2>&1 ||
   { cat "$work/cpack.log" >&2; exit 1; }

@@ -2,13 +2,11 @@
 # quillmore-layout as a process: byte for byte what perl makes of the same
 # five rules, streaming in constant memory, and its failures.
 # usage: layout_filter_test.sh QUILLMORE_LAYOUT SQL_DIR REFERENCE_DIR [EMULATOR]
-# Under an emulator (Wine) the memory checks would measure the emulator.
 set -uo pipefail
 filter_program=$1 sql=$2 reference=$3 emulator=${4:-}
 filter=(${emulator:+"$emulator"} "$filter_program")
-work=$(mktemp -d)
-trap 'rm -rf "$work"' EXIT
 . "$(dirname "${BASH_SOURCE[0]}")/../checks.sh"
+scratch
 
 same_as_reference() {  # same_as_reference FILE: from a file and from a pipe
   perl "$reference/rules.pl" <"$1" >"$work/expected" &&
@@ -18,8 +16,7 @@ same_as_reference() {  # same_as_reference FILE: from a file and from a pipe
     cmp -s "$work/expected" "$work/from-pipe"
 }
 
-# The whole sample as one input (the layout tests take it file by file),
-# awkward bytes, no input, and random bytes over many reads.
+# The whole sample as one input (the layout tests take it file by file).
 count=$(find "$sql" -name '*.sql' | wc -l)
 check "sample found ($count files)" test "$count" -gt 100
 find "$sql" -name '*.sql' -print0 | sort -z | xargs -0 cat >"$work/all.sql"
@@ -32,8 +29,8 @@ check "empty input, no output" same_as_reference "$work/empty"
 head -c 2000000 /dev/urandom >"$work/random"
 check "random bytes" same_as_reference "$work/random"
 
-# A line typed into a pipe is laid out before the input ends, all but the
-# pending space, which the next line decides.
+# A line typed into a pipe comes out before the input ends, all but the
+# pending space.
 streams() {
   mkfifo "$work/keyboard" "$work/screen"
   "${filter[@]}" <"$work/keyboard" >"$work/screen" &
@@ -51,14 +48,12 @@ peak_kib() {  # peak_kib MEGABYTES: peak RSS of the filter on that many commas
   /usr/bin/time -f %M -o "$work/rss" "${filter[@]}" <"$work/commas" >/dev/null &&
     cat "$work/rss"
 }
-if [ -z "$emulator" ]; then
+if [ -z "$emulator" ]; then  # under Wine it would measure Wine
   small=$(peak_kib 1) large=$(peak_kib 16)
   check "constant memory (${small} KiB on 1 MB, ${large} KiB on 16 MB)" \
     test "$large" -le $((small + 1024))
 fi
 
-# A reader that goes away ends the filter without a word; a read or a write
-# that fails gives one line and status 1.
 closed_pipe() {
   (trap '' PIPE && "${filter[@]}" <"$work/random" 2>"$work/err" | head -c 10 >/dev/null)
   [ "${PIPESTATUS[0]}" -ne 0 ] && [ ! -s "$work/err" ]
@@ -71,7 +66,7 @@ one_line_failure() {  # one_line_failure WHAT INPUT OUTPUT
 check "write error" one_line_failure "cannot write standard output" "$work/all.sql" /dev/full
 check "read error" one_line_failure "cannot read standard input" / /dev/null
 # Under any memory limit it works, reports the want of memory, or cannot be
-# loaded (127); it never aborts. The sanitizers' builds cannot run limited.
+# loaded (127); it never aborts. Sanitizer builds cannot run limited.
 out_of_memory() {
   local limit reported=0 status
   for limit in $(seq 4000 250 10000); do

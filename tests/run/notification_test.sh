@@ -66,7 +66,7 @@ check "terminal: the report there, no notification" \
   test "$(grep -cF "$report" "$work/terminal") $(notifies)" = "1 1"
 
 # A stopped server, a frozen bus, a socket that never speaks (no standard
-# tool holds connections silent): the notification gives up by its deadline.
+# tool holds connections silent): the notification gives up in time.
 /usr/bin/python3 -c 'import socket, sys
 s = socket.socket(socket.AF_UNIX); s.bind(sys.argv[1]); s.listen()
 open(sys.argv[1] + ".ready", "w").close()
