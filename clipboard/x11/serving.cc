@@ -21,19 +21,16 @@ void Session::Dispatch(const xcb_generic_event_t* event) {
       // requestors' windows, and a requestor may vanish at any moment: drop
       // whatever we were sending it and carry on.
       const auto* error = reinterpret_cast<const xcb_generic_error_t*>(event);
-      if (error->error_code == XCB_WINDOW &&
-          requestor_transfers_.count(error->resource_id) != 0) {
-        TransferList& list = transfers_.list();
-        for (std::size_t i = 0; i < list.size();) {
-          if (list[i].requestor == error->resource_id) {
-            EraseTransfer(i);
-          } else {
-            ++i;
-          }
-        }
-      }
+      if (error->error_code == XCB_WINDOW) DropRequestor(error->resource_id);
       break;
     }
+    case XCB_DESTROY_NOTIFY:
+      // A requestor gone between two pieces, when nothing more is written
+      // to it that could fail: without this its transfer would be kept
+      // until it expired, and with it the server after a new copy.
+      DropRequestor(
+          reinterpret_cast<const xcb_destroy_notify_event_t*>(event)->window);
+      break;
     case XCB_SELECTION_NOTIFY: {
       // The clipboard manager's answer: it has taken the text, or not.
       const auto* notify =
@@ -178,7 +175,8 @@ void Session::Send(xcb_window_t requestor, xcb_atom_t property, xcb_atom_t type,
   const std::uint64_t key = TransferKey(requestor, property);
   if (const auto old = transfer_index_.find(key); old != transfer_index_.end())
     EraseTransfer(old->second);
-  const std::uint32_t mask = XCB_EVENT_MASK_PROPERTY_CHANGE;
+  const std::uint32_t mask =
+      XCB_EVENT_MASK_PROPERTY_CHANGE | XCB_EVENT_MASK_STRUCTURE_NOTIFY;
   xcb_change_window_attributes(c(), requestor, XCB_CW_EVENT_MASK, &mask);
   const auto size = static_cast<std::uint32_t>(
       std::min<std::size_t>(data->size(), UINT32_MAX));
@@ -217,6 +215,18 @@ void Session::Delivered(xcb_window_t requestor) {
   if (manager_client_ != 0 &&
       (requestor & ~xcb_get_setup(c())->resource_id_mask) == manager_client_) {
     manager_fetched_ = true;
+  }
+}
+
+void Session::DropRequestor(xcb_window_t requestor) {
+  if (requestor_transfers_.count(requestor) == 0) return;
+  TransferList& list = transfers_.list();
+  for (std::size_t i = 0; i < list.size();) {
+    if (list[i].requestor == requestor) {
+      EraseTransfer(i);
+    } else {
+      ++i;
+    }
   }
 }
 

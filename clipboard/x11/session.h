@@ -201,6 +201,8 @@ class Session {
     return std::uint64_t{requestor} << 32 | property;
   }
   void EraseTransfer(std::size_t index);
+  // Drops every transfer to a requestor whose window is gone.
+  void DropRequestor(xcb_window_t requestor);
   void Answer(const xcb_selection_request_event_t& request);
   bool Convert(xcb_window_t requestor, xcb_atom_t target, xcb_atom_t property);
   bool ConvertMultiple(xcb_window_t requestor, xcb_atom_t property);
