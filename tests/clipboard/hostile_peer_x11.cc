@@ -16,7 +16,9 @@
 //     fetches the text into FILE, takes CLIPBOARD with it, then answers.
 //   x11-lazy-manager: says yes to SAVE_TARGETS fetching nothing (weston's
 //     XWayland): prints "asked", answers once sent SIGUSR1, "acknowledged".
-//   x11-targets-flood: asks for TARGETS until killed, never waiting.
+//   x11-targets-flood: asks for TARGETS until killed, 256 requests always
+//     unanswered: the owner's queue never runs dry, yet its backlog stays
+//     what it answers at once.
 //   x11-incr-reader vanish|stall: given INCR, takes the announcement, then
 //     destroys its window (vanish), or takes the first piece 6 s late and
 //     asks for TARGETS: "served on" if a next piece came first, else
@@ -112,13 +114,16 @@ int RunRequestor(const std::string& mode, const std::string& how) {
   const xcb_window_t window = MakeWindow();
   if (mode == "x11-targets-flood") {
     Say("ready");
-    for (long i = 0;; ++i) {
-      xcb_convert_selection(x, window, clipboard, targets, property,
-                            XCB_CURRENT_TIME);
-      // Answers are read and dropped, so that the server never blocks on us.
-      while (xcb_generic_event_t* event = xcb_poll_for_event(x))
-        std::free(event);
-      if (i % 64 == 63 && xcb_flush(x) <= 0) return 1;
+    for (int unanswered = 0;;) {
+      for (; unanswered < 256; ++unanswered) {
+        xcb_convert_selection(x, window, clipboard, targets, property,
+                              XCB_CURRENT_TIME);
+      }
+      if (xcb_flush(x) <= 0) return 1;
+      xcb_generic_event_t* event = xcb_wait_for_event(x);
+      if (event == nullptr) return 1;
+      if ((event->response_type & 0x7F) == XCB_SELECTION_NOTIFY) --unanswered;
+      std::free(event);
     }
   }
   if (!Ask(window, utf8)) return Say("refused"), 1;
