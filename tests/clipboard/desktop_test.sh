@@ -64,7 +64,16 @@ windows_copy() {
   if [ "$2" = "$image_type" ]; then windows_clip copy-image; else windows_clip copy "Z:$1"; fi
 }
 # The paused owner renders its text only when asked, as an application does.
-windows_pause() { windows_promise "$copied" && kill -STOP "$owner"; }
+# Wine may start the owner through start.exe, whose pid $owner then is: the
+# owner itself is the windows_clip.exe process that start.exe is not.
+windows_pause() {
+  windows_promise "$copied" || return 1
+  local p
+  for p in $(pgrep -f 'windows_clip\.exe.promise'); do
+    [[ $(tr '\0' ' ' <"/proc/$p/cmdline") == start.exe* ]] || owner=$p
+  done
+  kill -STOP "$owner"
+}
 windows_promise() { owns "$emulator" "$tools/windows_clip.exe" promise "Z:$1" ${2:-}; }
 # The time between the run's read and its write lies inside the run, where
 # no owner hears of it: windows_clip, as the run's debugger, copies NEWER
