@@ -2,34 +2,10 @@
 # MinGW-w64 tool chain, tests run under Wine.
 #
 #   cmake -S . -B build/windows -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-i686.cmake
-set(CMAKE_SYSTEM_NAME Windows)
 set(CMAKE_SYSTEM_PROCESSOR x86)
-
 set(quillmore_triplet i686-w64-mingw32)
-# The POSIX thread model: its C++ library has std::thread and std::mutex
-# (through winpthreads, linked in statically), which GoogleTest needs.
-set(CMAKE_C_COMPILER ${quillmore_triplet}-gcc-posix)
-set(CMAKE_CXX_COMPILER ${quillmore_triplet}-g++-posix)
-set(CMAKE_RC_COMPILER ${quillmore_triplet}-windres)
-
-set(CMAKE_FIND_ROOT_PATH /usr/${quillmore_triplet})
-set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
-set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
-set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
-set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
+include(${CMAKE_CURRENT_LIST_DIR}/mingw-common.cmake)
 
 # Every 32-bit x86 CPU that runs a supported Windows has SSE2 (Windows 8 and
 # later require it); the layout engine scans text with vector operations.
 set(CMAKE_CXX_FLAGS_INIT "-msse2")
-
-# Every executable of the cross build links the compiler's run-time libraries
-# in, so none of them needs a MinGW DLL beside it: the program is copied to a
-# machine as one file, and the tests run under Wine without a DLL path.
-set(CMAKE_EXE_LINKER_FLAGS_INIT "-static -static-libgcc -static-libstdc++")
-
-# Test programs run under Wine, in the Wine session that scripts/wine-env
-# sets up (the wrapper refuses to run without one).
-set(CMAKE_CROSSCOMPILING_EMULATOR ${CMAKE_CURRENT_LIST_DIR}/wine-emulator)
-# Listing a test program's tests means starting Wine, which is slow the first
-# time; list them when the tests run rather than during the build.
-set(CMAKE_GTEST_DISCOVER_TESTS_DISCOVERY_MODE PRE_TEST)
