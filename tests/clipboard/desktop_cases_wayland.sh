@@ -1,0 +1,112 @@
+# Sourced by desktop_test.sh: the cases only Wayland has.
+
+
+# wl_types TYPE FILE PAIRS...: the peer offers only the PAIRS' types, each
+# with its own bytes, so the text shows which was read; TYPE gives FILE.
+wl_types() { copied=$2 && owned_by "$1" "$peer" wayland-types "${@:3}"; }
+case_PreferredTextTypeAndLatin1() {  # wayland
+  local plain=$work/plain utf8=$work/utf8 best=$work/best latin1=$work/latin1
+  for f in plain utf8 best; do printf "select $f from t" >"$work/$f"; done
+  printf 'select \x27caf\xe9\x27 from t' >"$latin1"
+  wl_types UTF8_STRING "$utf8" text/plain "$plain" UTF8_STRING "$utf8" STRING "$latin1" \
+    text/html "$plain"
+  run
+  outcome 0 "" $'select utf8\n  from t'
+  wl_types 'text/plain;charset=utf-8' "$best" text/plain "$plain" 'text/plain;charset=utf-8' "$best"
+  run
+  outcome 0 "" $'select best\n  from t'
+  wl_types STRING "$latin1" STRING "$latin1"
+  run
+  outcome 0 "" $'select \'caf\u00e9\'\n  from t'
+  served_as "$(paste)" UTF8_STRING text/plain
+}
+
+# A wl-paste nobody reads stops reading the server's pipe: others are
+# served, and one gone mid-text costs nothing.
+case_ReadersThatStallOrVanish() {  # wayland
+  lays_out "$(large "$source_text")" "$(large "$laid_out")"
+  wl-paste | sleep 60 &
+  local stuck=$! server
+  server=$(server_pids)
+  # Nothing else happens: only the stalled reader's expiry wakes the server.
+  feeding() { ls -l "/proc/$server/fd" | grep -q pipe:; }
+  check "a stalled reader fed" wait_until feeding
+  check "a stalled reader dropped" wait_until eval '! feeding'
+  wl-paste | sleep 60 &
+  stuck="$stuck $!"
+  check "served while one stalls" pastes "$(large "$laid_out")"
+  kill $stuck
+  check "served after it vanished" pastes "$(large "$laid_out")"
+  check "the same server" test "$(servers)" -eq 1
+}
+
+# The peer writes with a plain loop on the end it is given: that end must
+# block, or the text arrives cut short.
+case_BlockingWriter() {  # wayland
+  large "$source_text" >"$work/large"
+  copied=$work/large
+  owned_by "$text_type" "$peer" wayland-blocking "$work/large"
+  run
+  outcome 0 "" "$(large "$laid_out")"
+}
+
+case_CompositorVanishes() {  # wayland
+  lays_out "$source_text" "$laid_out"
+  kill "$desktop_pid"
+  check "the server ended with its compositor" servers_are 0
+}
+
+case_WaylandWhereNamedX11Otherwise() {  # sway
+  copy_text 'select a, b from w'
+  local wayland=$WAYLAND_DISPLAY
+  WAYLAND_DISPLAY=wayland-gone run
+  outcome 1 'quillmore: cannot read the clipboard: no X display to use (DISPLAY is not set); the Wayland clipboard cannot be used either: cannot connect to the Wayland compositor "wayland-gone" (GetText, status 0x80004005)'
+  xvfb
+  printf 'select c, d from x' | xclip -selection clipboard -i
+  WAYLAND_DISPLAY=wayland-gone run
+  check "no compositor: X11" test "$status $(x11_ask UTF8_STRING)" = $'0 select c,\n        d\n  from x'
+  run
+  check "both: Wayland" pastes $'select a,\n        b\n  from w'
+  check "both: the X11 clipboard as it was" test "$(x11_ask UTF8_STRING)" = $'select c,\n        d\n  from x'
+}
+
+# compositor COMMAND: the tests' own compositor plays COMMAND from now on.
+compositor() { echo "$1" >"$XDG_RUNTIME_DIR/control" && wait_until grep -qx "$1" "$XDG_RUNTIME_DIR/log"; }
+held_copy() {  # held_copy TEXT: wl-copy copies TEXT, and the compositor holds it back
+  printf '%s' "$1" >"$work/held"
+  wl-copy --foreground <"$work/held" >/dev/null 2>&1 &
+  pids+=($!)
+  wait_until grep -qx held "$XDG_RUNTIME_DIR/log"
+}
+
+# The owner's answer ends as another program copies, the end of the pipe
+# and the new selection coming in one go: the read must not pass for whole.
+case_CopyAsTheAnswerEnds() {  # ext
+  copy_text "$source_text"
+  compositor hold-until-read-ends
+  held_copy 'select newer'
+  run
+  outcome 1 "$taken" 'select newer'
+}
+
+# The compositor refuses the run's copy; another program copies right after
+# the run: not the run's failure, and that copy stays.
+case_RefusedOrReplacedAtOnce() {  # ext
+  copy_text "$source_text"
+  compositor refuse
+  run
+  outcome 1 'quillmore: cannot write the clipboard: the Wayland compositor refused the text (SetText, status 0x80070005)' "$source_text"
+  compositor hold-after-next
+  held_copy 'select newer'
+  run
+  check "replaced at once: status 0, silent ($status $said)" test "$status $said" = "0 "
+  check "replaced at once: the newer copy stays" pastes 'select newer'
+  check "replaced at once: no server" servers_are 0
+}
+
+case_SpeaksExtWhereOffered() {  # ext
+  copy_text "$source_text"
+  WAYLAND_DEBUG=1 run
+  check "through ext-data-control" grep -q 'ext_data_control_device_v1' <<<"$said"
+  check "laid out" pastes "$laid_out"
+}
