@@ -63,7 +63,12 @@ const struct {
     {"(a)", false, "a", "$$1$2$&\\1$", "$a$2$&\\1$"},
     {"(a)", false, "a", "$1$1", "aa"},
     {"x", false, "$1\\x$", "y", "$1\\y$"},
-    // Ignore-case folds ASCII letters only: "[" and "{" differ by 32 too.
+    // Ignore-case folds every ASCII letter both ways, and nothing else:
+    // "[" and "{" differ by 32 too.
+    {"[abcdefghijklmnopqrstuvwxyz]+", true,
+     "ABCDEFGHIJKLMNOPQRSTUVWXYZ@[`{abcdefghijklmnopqrstuvwxyz", "_", "_@[`{_"},
+    {"[ABCDEFGHIJKLMNOPQRSTUVWXYZ]+", true,
+     "ABCDEFGHIJKLMNOPQRSTUVWXYZ@[`{abcdefghijklmnopqrstuvwxyz", "_", "_@[`{_"},
     {"\\[", true, "[{", "_", "_{"},
     {"\\(\\)\\|\\+\\[", false, "a()|+[b", "_", "a_b"},
     {"[\\]\\-\\\\]", false, "]-\\x", "_", "___x"},
@@ -115,7 +120,8 @@ TEST(PatternEngineUnits, HighUnitsMatchOnlyThemselves) {
   EXPECT_EQ(out, u"\u00c9_");
 }
 
-// A result that held a longer text, a shorter one, or the source itself.
+// A result that held a longer text, a shorter one, or the source itself
+// (growing, so writing over the source in place would lose it).
 TEST(PatternEngineResult, ReusesOrReplacesWhateverTheResultHeld) {
   PatternEngine<char> engine;
   ASSERT_TRUE(engine.Pattern(",").ok());
@@ -130,6 +136,11 @@ TEST(PatternEngineResult, ReusesOrReplacesWhateverTheResultHeld) {
   ASSERT_TRUE(
       engine.Replace(std::string_view(text).substr(2, 3), "", &text).ok());
   EXPECT_EQ(text, "345");
+  std::string grown, expected;
+  for (int i = 0; i < 100; ++i) grown += "x,", expected += "x;;";
+  grown.reserve(1000);
+  ASSERT_TRUE(engine.Replace(grown, ";;", &grown).ok());
+  EXPECT_EQ(grown, expected);
 }
 
 template <typename Unit, typename OracleChar>
