@@ -39,9 +39,10 @@ class CandidateScan {
     clause.places = places;
     clause.depth = 0;
     while (clause.depth < kPrefixLength && places[clause.depth] != nullptr) {
-      vectorized_ = vectorized_ &&
-                    Splat(*places[clause.depth], &clause.splats[clause.depth],
-                          &clause.folds[clause.depth]);
+      vectorized_ =
+          vectorized_ &&
+          Splat(*places[clause.depth], &clause.splats[clause.depth],
+                &clause.folds[clause.depth], &clause.counts[clause.depth]);
       ++clause.depth;
     }
   }
@@ -128,6 +129,7 @@ class CandidateScan {
     std::array<Splats, kPrefixLength> splats{};
     // Bit 5 in every lane where the place's set is matched folded.
     std::array<Vector, kPrefixLength> folds{};
+    std::array<int, kPrefixLength> counts{};  // Distinct units in splats.
   };
 
   // Units before the lowest candidate bit (each unit has sizeof(Unit) bits).
@@ -151,7 +153,8 @@ class CandidateScan {
   // case) is compared with that bit set on both sides: a unit with it set
   // equals m | 0x20 only when it is m or m ^ 0x20, so the test stays exact
   // with half the comparisons, and four letters in both cases fit.
-  static bool Splat(const UnitSet<Unit>& set, Splats* out, Vector* fold) {
+  static bool Splat(const UnitSet<Unit>& set, Splats* out, Vector* fold,
+                    int* count) {
     const auto& members = set.members();
     std::vector<U<Unit>> units;
     bool paired = true;
@@ -164,6 +167,7 @@ class CandidateScan {
     }
     if (!paired) units = members;
     if (units.empty() || units.size() > kSplatWidth) return false;
+    *count = static_cast<int>(units.size());
     for (int i = 0; i < kSplatWidth; ++i) {
       const U<Unit> u = units[std::min<std::size_t>(i, units.size() - 1)];
       for (std::size_t lane = 0; lane < kLanes; ++lane) (*out)[i][lane] = u;
@@ -180,19 +184,24 @@ class CandidateScan {
     return v;
   }
 
-  static Vector In(Vector v, const Splats& splat, Vector fold) {
+  // Only the distinct units are compared: the branches go the same way for
+  // every vector of a scan, so they cost less than the comparisons.
+  static Vector In(Vector v, const Splats& splat, Vector fold, int count) {
     v |= fold;
-    return reinterpret_cast<Vector>((v == splat[0]) | (v == splat[1]) |
-                                    (v == splat[2]) | (v == splat[3]));
+    auto hits = v == splat[0];
+    if (count > 1) hits |= v == splat[1];
+    if (count > 2) hits |= v == splat[2];
+    if (count > 3) hits |= v == splat[3];
+    return reinterpret_cast<Vector>(hits);
   }
 
   template <std::size_t kDepth>
   static Vector ClauseHits(const U<Unit>* at, const Clause& c) {
-    Vector hits = In(Load(at), c.splats[0], c.folds[0]);
+    Vector hits = In(Load(at), c.splats[0], c.folds[0], c.counts[0]);
     if constexpr (kDepth >= 2)
-      hits &= In(Load(at + 1), c.splats[1], c.folds[1]);
+      hits &= In(Load(at + 1), c.splats[1], c.folds[1], c.counts[1]);
     if constexpr (kDepth >= 3)
-      hits &= In(Load(at + 2), c.splats[2], c.folds[2]);
+      hits &= In(Load(at + 2), c.splats[2], c.folds[2], c.counts[2]);
     return hits;
   }
 

@@ -139,12 +139,16 @@ struct WindowReplace {
       longest = std::max(longest, tmpl.literal_length +
                                       tmpl.group1_uses * literal.sets.size());
     }
+    // The scan's sets as a local copy: the output's stores (of char, which
+    // may alias anything) would otherwise make the compiler reload them for
+    // every window.
+    const CandidateScan<Unit> sets = scan;
     std::size_t i = *from;
     std::size_t done = *copied;
     Unit* o = w->at;
     for (; i + kWindow + kReadsPast <= n; i += kWindow) {
       std::uint64_t mask =
-          From(scan.template WindowMask<kDepth0, kDepth1>(s + i),
+          From(sets.template WindowMask<kDepth0, kDepth1>(s + i),
                done > i ? done - i : 0);
       while (mask != 0) {
         const std::size_t p =
