@@ -33,6 +33,20 @@ class CandidateScan {
   // The set at each place; nullptr from the first place that may be
   // anything (or past the end of the text).
   using Places = std::array<const UnitSet<Unit>*, kPrefixLength>;
+  static constexpr std::size_t kLanes = 16 / sizeof(Unit);
+  static constexpr int kSplatWidth = 4;
+  using Vector = typename VectorOf<sizeof(Unit)>::type;
+  using Splats = std::array<Vector, kSplatWidth>;
+
+  // A clause: the set of each place, as vectors to compare with.
+  struct Clause {
+    Places places{};
+    std::size_t depth = 0;  // Places with a set.
+    std::array<Splats, kPrefixLength> splats{};
+    // Bit 5 in every lane where the place's set is matched folded.
+    std::array<Vector, kPrefixLength> folds{};
+    std::array<int, kPrefixLength> counts{};  // Distinct units in splats.
+  };
 
   void AddClause(const Places& places) {
     Clause& clause = clauses_[clause_count_++];
@@ -51,6 +65,7 @@ class CandidateScan {
   // places each clause tests (0 for no second clause): WindowMask's
   // arguments.
   bool vectorized() const { return vectorized_; }
+  const Clause& clause(int i) const { return clauses_[i]; }
   std::size_t depth(int clause) const {
     return clause < clause_count_ ? clauses_[clause].depth : 0;
   }
@@ -118,20 +133,6 @@ class CandidateScan {
   }
 
  private:
-  static constexpr std::size_t kLanes = 16 / sizeof(Unit);
-  static constexpr int kSplatWidth = 4;
-  using Vector = typename VectorOf<sizeof(Unit)>::type;
-  using Splats = std::array<Vector, kSplatWidth>;
-
-  struct Clause {
-    Places places{};
-    std::size_t depth = 0;  // Places with a set.
-    std::array<Splats, kPrefixLength> splats{};
-    // Bit 5 in every lane where the place's set is matched folded.
-    std::array<Vector, kPrefixLength> folds{};
-    std::array<int, kPrefixLength> counts{};  // Distinct units in splats.
-  };
-
   // Units before the lowest candidate bit (each unit has sizeof(Unit) bits).
   static std::size_t Units(std::uint64_t mask) {
     return static_cast<std::size_t>(__builtin_ctzll(mask)) / sizeof(Unit);

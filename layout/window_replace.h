@@ -7,17 +7,24 @@
 // the text between matches is never looked at unit by unit. It leaves the
 // last windows, and anything it cannot take, to the Matcher.
 // Covered by the std::regex oracle tests (texts long enough for whole
-// windows), the layout's properties and case table, PatternEngineStrategy
-// (which says which rule takes this loop) and the fuzzer.
+// windows), the layout's properties and case table, LayoutSql's
+// EachRuleTakesItsDirectStrategy (which rules must take this loop),
+// PatternEngineWidths (both vector widths) and the fuzzer.
 #ifndef QUILLMORE_LAYOUT_WINDOW_REPLACE_H_
 #define QUILLMORE_LAYOUT_WINDOW_REPLACE_H_
 
+#include <algorithm>
 #include <cstdint>
 #include <cstring>
 
 #include "layout/candidate_scan.h"
 #include "layout/pattern_program.h"
 #include "layout/replacement.h"
+#include "layout/unit_vector.h"
+
+#if defined(__x86_64__) || defined(__i386__)
+#include <immintrin.h>
+#endif
 
 namespace quillmore {
 namespace pattern_internal {
@@ -43,48 +50,10 @@ struct WindowReplace {
 
   // Replaces the matches that begin in whole windows from *from on, writing
   // from *copied (the source before it is written). False when the result's
-  // capacity ran out; *from and *copied say where to go on.
-  bool Run(ResultWriter<Unit>* w, std::size_t* from, std::size_t* copied) {
-    switch (scan.depth(0) * 4 + scan.depth(1)) {
-#define QUILLMORE_WINDOW_CASE(d0, d1) \
-  case d0 * 4 + d1:                   \
-    return Windows<d0, d1>(w, from, copied);
-      QUILLMORE_WINDOW_CASE(1, 0)
-      QUILLMORE_WINDOW_CASE(1, 2)
-      QUILLMORE_WINDOW_CASE(2, 0)
-      QUILLMORE_WINDOW_CASE(3, 0)
-#undef QUILLMORE_WINDOW_CASE
-      default:
-        return RunAnyDepth(w, from, copied);
-    }
-  }
-
- private:
-  // mask without the bits of the units before `units`.
-  static std::uint64_t From(std::uint64_t mask, std::size_t units) {
-    return units * sizeof(Unit) >= 64
-               ? 0
-               : mask & (~std::uint64_t{0} << (units * sizeof(Unit)));
-  }
-
-  bool RunAnyDepth(ResultWriter<Unit>* w, std::size_t* from,
-                   std::size_t* copied) {
-    switch (scan.depth(0) * 4 + scan.depth(1)) {
-#define QUILLMORE_WINDOW_CASE(d0, d1) \
-  case d0 * 4 + d1:                   \
-    return Windows<d0, d1>(w, from, copied);
-      QUILLMORE_WINDOW_CASE(1, 1)
-      QUILLMORE_WINDOW_CASE(1, 3)
-      QUILLMORE_WINDOW_CASE(2, 1)
-      QUILLMORE_WINDOW_CASE(2, 2)
-      QUILLMORE_WINDOW_CASE(2, 3)
-      QUILLMORE_WINDOW_CASE(3, 1)
-      QUILLMORE_WINDOW_CASE(3, 2)
-      QUILLMORE_WINDOW_CASE(3, 3)
-#undef QUILLMORE_WINDOW_CASE
-    }
-    return true;  // Not reached: AddClause gives depths 1 to 3.
-  }
+  // capacity ran out; *from and *copied say where to go on. Vectors of 32
+  // bytes where the processor has AVX2 (and widths is not 16), else 16.
+  bool Run(ResultWriter<Unit>* w, std::size_t* from, std::size_t* copied,
+           int widths = 32) const;
 
   // The match at candidate p, if there is one.
   bool MatchAt(std::size_t p, MatchSpan* m) const {
@@ -126,62 +95,50 @@ struct WindowReplace {
     }
     return true;
   }
-
-  template <std::size_t kDepth0, std::size_t kDepth1>
-  bool Windows(ResultWriter<Unit>* w, std::size_t* from, std::size_t* copied) {
-    const Unit* const text = reinterpret_cast<const Unit*>(s);
-    // The template is written with fixed-size stores where group 1, if it
-    // takes part, is at most a 16-byte literal's.
-    const bool compact = tmpl.compact && (c.strategy == Strategy::kRun ||
-                                          !c.word_literals.empty());
-    std::size_t longest = tmpl.literal_length;
-    for (const Literal& literal : c.literals) {
-      longest = std::max(longest, tmpl.literal_length +
-                                      tmpl.group1_uses * literal.sets.size());
-    }
-    // The scan's sets as a local copy: the output's stores (of char, which
-    // may alias anything) would otherwise make the compiler reload them for
-    // every window.
-    const CandidateScan<Unit> sets = scan;
-    std::size_t i = *from;
-    std::size_t done = *copied;
-    Unit* o = w->at;
-    for (; i + kWindow + kReadsPast <= n; i += kWindow) {
-      std::uint64_t mask =
-          From(sets.template WindowMask<kDepth0, kDepth1>(s + i),
-               done > i ? done - i : 0);
-      while (mask != 0) {
-        const std::size_t p =
-            i + static_cast<std::size_t>(__builtin_ctzll(mask)) / sizeof(Unit);
-        MatchSpan m;
-        if (!MatchAt(p, &m)) {
-          mask = From(mask, p - i + 1);
-          continue;
-        }
-        const std::size_t need = p - done + longest + kWriteSlack;
-        if (static_cast<std::size_t>(w->end - o) < need) {
-          w->at = o;
-          if (!w->Reserve(need)) {
-            *from = p;
-            *copied = done;
-            return false;
-          }
-          o = w->at;
-        }
-        o = CopyUnits(text + done, p - done, o);
-        o = compact ? tmpl.WriteCompact(text, m, o) : tmpl.Write(text, m, o);
-        done = m.end;
-        mask = From(mask, done - i);
-      }
-      // A run that reaches past this window: go on after it.
-      if (done > i + kWindow) i = done - kWindow;
-    }
-    w->at = o;
-    *from = std::max(i, done);
-    *copied = done;
-    return true;
-  }
 };
+
+namespace window_baseline {
+#define QUILLMORE_WINDOW_WIDTH 16
+#include "layout/window_replace.inc"
+#undef QUILLMORE_WINDOW_WIDTH
+}  // namespace window_baseline
+
+#if defined(__x86_64__) || defined(__i386__)
+// As for the fused layout: only the code between the pragmas is compiled
+// for AVX2, and it runs only where the processor has it.
+#define QUILLMORE_WINDOW_AVX2 1
+#if defined(__clang__)
+#pragma clang attribute push(__attribute__((target("avx2"))), \
+                             apply_to = function)
+#else
+#pragma GCC push_options
+#pragma GCC target("avx2")
+#endif
+namespace window_avx2 {
+#define QUILLMORE_WINDOW_WIDTH 32
+#include "layout/window_replace.inc"
+#undef QUILLMORE_WINDOW_WIDTH
+}  // namespace window_avx2
+#if defined(__clang__)
+#pragma clang attribute pop
+#else
+#pragma GCC pop_options
+#endif
+#endif
+
+template <typename Unit>
+bool WindowReplace<Unit>::Run(ResultWriter<Unit>* w, std::size_t* from,
+                              std::size_t* copied, int widths) const {
+#if defined(QUILLMORE_WINDOW_AVX2)
+  static const bool avx2 = __builtin_cpu_supports("avx2");
+  if (avx2 && widths == 32) {
+    return window_avx2::ReplaceWindowsAnyDepth(*this, w, from, copied);
+  }
+#else
+  (void)widths;
+#endif
+  return window_baseline::ReplaceWindowsAnyDepth(*this, w, from, copied);
+}
 
 }  // namespace pattern_internal
 }  // namespace quillmore

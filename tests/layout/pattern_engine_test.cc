@@ -9,6 +9,8 @@
 #include <string>
 #include <vector>
 
+#include "layout/matcher.h"
+#include "layout/window_replace.h"
 #include "tests/layout/regex_oracle.h"
 
 namespace quillmore {
@@ -167,6 +169,48 @@ TEST(PatternEngineOracle, AgreesWithABacktrackingEngineOnBytes) {
 
 TEST(PatternEngineOracle, AgreesWithABacktrackingEngineOnUtf16Units) {
   CompareWithOracle<char16_t, wchar_t>(2, char16_t{0xD800});
+}
+
+// The window loop's baseline vectors, which the engine takes where the
+// processor has no AVX2, give what the AVX2 ones give (where it has them:
+// the oracle checks those) on the rules' shapes and a few others.
+template <typename Unit>
+void ExpectWidthsAgree() {
+  using namespace pattern_internal;
+  std::mt19937 rng(3);
+  const std::string_view letters = " ,\r\nwhereORDERandfromORxyzab\t";
+  std::basic_string<Unit> text;
+  for (int k = 0; k < 5000; ++k) text += letters[rng() % letters.size()];
+  for (const char* pattern : {"[\\r\\n ]+", "(,)", " ((where)|(order))",
+                              " (or)", "[ab,x]+", "x(yz|y)", "(a|b)(x|y)"}) {
+    Parsed<Unit> parsed;
+    ASSERT_TRUE(ParsePattern<Unit>(U<Unit>(pattern), &parsed).ok());
+    Compiled<Unit> compiled;
+    CompilePattern<Unit>(parsed, true, &compiled);
+    const auto replacement = U<Unit>("<$1>");
+    const Template<Unit> tmpl(replacement);
+    std::basic_string<Unit> results[2];
+    std::size_t ends[2][2] = {};
+    for (int k = 0; k < 2; ++k) {
+      const Matcher<Unit> matcher(compiled, text, nullptr);
+      const WindowReplace<Unit> loop{
+          compiled, matcher.scan(), tmpl,
+          reinterpret_cast<const std::make_unsigned_t<Unit>*>(text.data()),
+          text.size()};
+      results[k].reserve(8 * text.size());
+      ResultWriter<Unit> writer(&results[k]);
+      ASSERT_TRUE(loop.Run(&writer, &ends[k][0], &ends[k][1], 16 + 16 * k));
+      writer.Finish();
+    }
+    EXPECT_TRUE(results[0] == results[1]) << pattern;
+    EXPECT_EQ(ends[0][0], ends[1][0]) << pattern;
+    EXPECT_EQ(ends[0][1], ends[1][1]) << pattern;
+  }
+}
+
+TEST(PatternEngineWidths, TheBaselineWindowLoopAgreesWithTheWideOne) {
+  ExpectWidthsAgree<char>();
+  ExpectWidthsAgree<char16_t>();
 }
 
 // A group under "+" goes to the Pike VM, which must keep no stack per unit.
