@@ -152,18 +152,23 @@ class ResultWriter {
     constexpr std::size_t kStep = std::size_t{1} << 16;
     const std::size_t written = Written();
     if (more <= out_->size() - written) return true;
-    if (written + more > out_->capacity()) return false;
+    if (written + more > out_->capacity()) {
+      wanted_ = written + more;
+      return false;
+    }
     out_->resize(std::min(out_->capacity(),
                           std::max(written + more, out_->size() + kStep)));
     at = out_->data() + written;
     end = out_->data() + out_->size();
     return true;
   }
-  // Moves what was written into a buffer of `capacity` units.
+  // Moves what was written into a buffer of `capacity` units, or more if
+  // the Reserve that failed asked for more (room for the longest
+  // replacement and the fixed-size stores, which the rest may not need).
   void Grow(std::size_t capacity) {
     const std::size_t written = Written();
     out_->resize(written);
-    out_->reserve(capacity);
+    out_->reserve(std::max(capacity, wanted_));
     at = out_->data() + written;
     end = at;
   }
@@ -177,6 +182,7 @@ class ResultWriter {
 
  private:
   std::basic_string<Unit>* out_;
+  std::size_t wanted_ = 0;
 };
 
 }  // namespace pattern_internal
