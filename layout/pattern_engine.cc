@@ -158,8 +158,8 @@ Status PatternEngine<Unit>::Replace(View source, View replacement,
     // Only when that is not enough is the rest counted and what was written
     // moved into room for all of it (the layout's chain reserves room for
     // its commas beforehand, so its rules never need to).
-    std::size_t room = source.size() + source.size() / 8 + 16;
-    room += kWriteSlack;
+    const std::size_t room =
+        source.size() + source.size() / 8 + 16 + kWriteSlack;
     if (out.capacity() < room) {
       Text().swap(out);
       out.reserve(room);
