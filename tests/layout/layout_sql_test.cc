@@ -13,6 +13,8 @@
 #include <vector>
 
 #include "layout/fused_layout.h"
+#include "layout/matcher.h"
+#include "layout/window_replace.h"
 #include "tests/layout/layout_properties.h"
 
 namespace quillmore {
@@ -85,6 +87,39 @@ TEST(LayoutSql, Utf16UnitsBeyondAsciiPassThrough) {
                                 u' ',   0xD800, u' ', 0x00F6, u'r',   0x0157};
   EXPECT_EQ(LayoutOf<char16_t>(units), units);
   EXPECT_EQ(FusedInPieces<char16_t>(units, {1}), units);
+}
+
+// Each rule takes the direct matcher and the window loop made for its
+// shape: a silent fall-back to the Pike VM, to a check unit by unit or to a
+// scan a unit at a time would keep every result and lose the speed.
+template <typename Unit>
+void ExpectDirectStrategies() {
+  using namespace pattern_internal;
+  bool ignore_case = false;
+  for (const LayoutRule& rule : kLayoutRules) {
+    ignore_case = ignore_case || rule.set_ignore_case;
+    Parsed<Unit> parsed;
+    ASSERT_TRUE(
+        ParsePattern<Unit>(WidenAscii<Unit>(rule.pattern), &parsed).ok());
+    Compiled<Unit> compiled;
+    CompilePattern<Unit>(parsed, ignore_case, &compiled);
+    const bool run = &rule == &kLayoutRules[0];
+    EXPECT_EQ(compiled.strategy, run ? Strategy::kRun : Strategy::kLiterals)
+        << rule.pattern;
+    EXPECT_EQ(compiled.word_literals.size(), compiled.literals.size())
+        << rule.pattern;
+    const auto replacement = WidenAscii<Unit>(rule.replacement);
+    EXPECT_TRUE(Template<Unit>(replacement).compact) << rule.pattern;
+    const U<Unit> space = ' ';
+    const Matcher<Unit> matcher(compiled, {}, run ? &space : nullptr);
+    EXPECT_TRUE(WindowReplace<Unit>::Takes(compiled, matcher.scan()))
+        << rule.pattern;
+  }
+}
+
+TEST(LayoutSql, EachRuleTakesItsDirectStrategy) {
+  ExpectDirectStrategies<char>();
+  ExpectDirectStrategies<char16_t>();
 }
 
 // The real engine, recording each call and failing call number fail_at
@@ -182,6 +217,12 @@ TEST(LayoutSqlLarge, MillionsOfSpacesAndCommas) {
   for (std::size_t i = 0; i < commas.size(); ++i) expected += ",\r\n       ";
   EXPECT_TRUE(LayoutOf<char>(commas) == expected);
   EXPECT_TRUE(FusedLayoutSql<char>(commas) == expected);
+  // A comma run long enough for the window scan, ending where a piece does.
+  const std::string run = "x" + std::string(300, ',') + " or y";
+  for (const int width : {16, FusedLayout<char>::BestVectorBytes()}) {
+    EXPECT_EQ(FusedInPieces<char>(run, {301, run.size()}, width),
+              LayoutOf<char>(run));
+  }
 }
 
 }  // namespace

@@ -9,6 +9,8 @@
 #include <string>
 #include <vector>
 
+#include "layout/matcher.h"
+#include "layout/window_replace.h"
 #include "tests/layout/regex_oracle.h"
 
 namespace quillmore {
@@ -63,7 +65,12 @@ const struct {
     {"(a)", false, "a", "$$1$2$&\\1$", "$a$2$&\\1$"},
     {"(a)", false, "a", "$1$1", "aa"},
     {"x", false, "$1\\x$", "y", "$1\\y$"},
-    // Ignore-case folds ASCII letters only: "[" and "{" differ by 32 too.
+    // Ignore-case folds every ASCII letter both ways, and nothing else:
+    // "[" and "{" differ by 32 too.
+    {"[abcdefghijklmnopqrstuvwxyz]+", true,
+     "ABCDEFGHIJKLMNOPQRSTUVWXYZ@[`{abcdefghijklmnopqrstuvwxyz", "_", "_@[`{_"},
+    {"[ABCDEFGHIJKLMNOPQRSTUVWXYZ]+", true,
+     "ABCDEFGHIJKLMNOPQRSTUVWXYZ@[`{abcdefghijklmnopqrstuvwxyz", "_", "_@[`{_"},
     {"\\[", true, "[{", "_", "_{"},
     {"\\(\\)\\|\\+\\[", false, "a()|+[b", "_", "a_b"},
     {"[\\]\\-\\\\]", false, "]-\\x", "_", "___x"},
@@ -115,7 +122,8 @@ TEST(PatternEngineUnits, HighUnitsMatchOnlyThemselves) {
   EXPECT_EQ(out, u"\u00c9_");
 }
 
-// A result that held a longer text, a shorter one, or the source itself.
+// A result that held a longer text, a shorter one, or the source itself
+// (growing, so writing over the source in place would lose it).
 TEST(PatternEngineResult, ReusesOrReplacesWhateverTheResultHeld) {
   PatternEngine<char> engine;
   ASSERT_TRUE(engine.Pattern(",").ok());
@@ -130,6 +138,11 @@ TEST(PatternEngineResult, ReusesOrReplacesWhateverTheResultHeld) {
   ASSERT_TRUE(
       engine.Replace(std::string_view(text).substr(2, 3), "", &text).ok());
   EXPECT_EQ(text, "345");
+  std::string grown, expected;
+  for (int i = 0; i < 100; ++i) grown += "x,", expected += "x;;";
+  grown.reserve(1000);
+  ASSERT_TRUE(engine.Replace(grown, ";;", &grown).ok());
+  EXPECT_EQ(grown, expected);
 }
 
 template <typename Unit, typename OracleChar>
@@ -156,6 +169,48 @@ TEST(PatternEngineOracle, AgreesWithABacktrackingEngineOnBytes) {
 
 TEST(PatternEngineOracle, AgreesWithABacktrackingEngineOnUtf16Units) {
   CompareWithOracle<char16_t, wchar_t>(2, char16_t{0xD800});
+}
+
+// The window loop's baseline vectors, which the engine takes where the
+// processor has no AVX2, give what the AVX2 ones give (where it has them:
+// the oracle checks those) on the rules' shapes and a few others.
+template <typename Unit>
+void ExpectWidthsAgree() {
+  using namespace pattern_internal;
+  std::mt19937 rng(3);
+  const std::string_view letters = " ,\r\nwhereORDERandfromORxyzab\t";
+  std::basic_string<Unit> text;
+  for (int k = 0; k < 5000; ++k) text += letters[rng() % letters.size()];
+  for (const char* pattern : {"[\\r\\n ]+", "(,)", " ((where)|(order))",
+                              " (or)", "[ab,x]+", "x(yz|y)", "(a|b)(x|y)"}) {
+    Parsed<Unit> parsed;
+    ASSERT_TRUE(ParsePattern<Unit>(U<Unit>(pattern), &parsed).ok());
+    Compiled<Unit> compiled;
+    CompilePattern<Unit>(parsed, true, &compiled);
+    const auto replacement = U<Unit>("<$1>");
+    const Template<Unit> tmpl(replacement);
+    std::basic_string<Unit> results[2];
+    std::size_t ends[2][2] = {};
+    for (int k = 0; k < 2; ++k) {
+      const Matcher<Unit> matcher(compiled, text, nullptr);
+      const WindowReplace<Unit> loop{
+          compiled, matcher.scan(), tmpl,
+          reinterpret_cast<const std::make_unsigned_t<Unit>*>(text.data()),
+          text.size()};
+      results[k].reserve(8 * text.size());
+      ResultWriter<Unit> writer(&results[k]);
+      ASSERT_TRUE(loop.Run(&writer, &ends[k][0], &ends[k][1], 16 + 16 * k));
+      writer.Finish();
+    }
+    EXPECT_TRUE(results[0] == results[1]) << pattern;
+    EXPECT_EQ(ends[0][0], ends[1][0]) << pattern;
+    EXPECT_EQ(ends[0][1], ends[1][1]) << pattern;
+  }
+}
+
+TEST(PatternEngineWidths, TheBaselineWindowLoopAgreesWithTheWideOne) {
+  ExpectWidthsAgree<char>();
+  ExpectWidthsAgree<char16_t>();
 }
 
 // A group under "+" goes to the Pike VM, which must keep no stack per unit.
