@@ -49,6 +49,10 @@ class Matcher {
     }
   }
 
+  // Where the scan finds candidates, for the window loop
+  // (window_replace.h).
+  const CandidateScan<Unit>& scan() const { return scan_; }
+
   // The first match starting at or after `from`.
   bool Find(std::size_t from, MatchSpan* match) {
     switch (c_.strategy) {

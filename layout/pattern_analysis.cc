@@ -156,7 +156,42 @@ class Compiler {
     if (Expand(parsed_.root, &literals)) {
       out_->strategy = Strategy::kLiterals;
       out_->literals = std::move(literals);
+      for (const Literal& literal : out_->literals) {
+        WordLiteral word;
+        if (!AsWord(literal, &word)) {
+          out_->word_literals.clear();
+          return;
+        }
+        out_->word_literals.push_back(word);
+      }
     }
+  }
+
+  // The literal as a WordLiteral, where it fits one.
+  bool AsWord(const Literal& literal, WordLiteral* word) const {
+    if (literal.sets.size() * sizeof(Unit) > 16) return false;
+    for (std::size_t place = 0; place < literal.sets.size(); ++place) {
+      const auto& members = out_->sets[literal.sets[place]].members();
+      std::uint64_t unit = members[0], fold = 0;
+      if (members.size() == 2 && (members[0] ^ members[1]) == 0x20) {
+        unit |= 0x20;
+        fold = 0x20;
+      } else if (members.size() != 1) {
+        return false;
+      }
+      // Units in memory order on a little-endian machine; elsewhere the
+      // scalar check is used.
+      const std::size_t bit = place * sizeof(Unit) * 8;
+      const std::uint64_t all = (std::uint64_t{1} << (sizeof(Unit) * 8)) - 1;
+      word->fold[bit / 64] |= fold << (bit % 64);
+      word->expect[bit / 64] |= unit << (bit % 64);
+      word->mask[bit / 64] |= all << (bit % 64);
+    }
+#if defined(__BYTE_ORDER__) && __BYTE_ORDER__ == __ORDER_BIG_ENDIAN__
+    return false;
+#else
+    return true;
+#endif
   }
 
   // Expands a node without repetition into its strings, in priority order.

@@ -1,8 +1,8 @@
 // PatternEngine's interface: its settings, and Replace, which writes the
 // result of replacing every match (or the first) in one pass into a reused
 // buffer. The stages it drives live in their own files: pattern_parser.cc,
-// pattern_analysis.cc, candidate_scan.h, matcher.h, pike_vm.h and
-// replacement.h.
+// pattern_analysis.cc, candidate_scan.h, matcher.h, window_replace.h,
+// pike_vm.h and replacement.h.
 // Covered by tests/layout/pattern_engine_test.cc (settings, refusals,
 // buffer reuse, results far larger than any clipboard) and, as the layout's
 // engine, by tests/layout/layout_sql_test.cc.
@@ -16,6 +16,7 @@
 #include "layout/matcher.h"
 #include "layout/pattern_program.h"
 #include "layout/replacement.h"
+#include "layout/window_replace.h"
 
 namespace quillmore {
 
@@ -70,45 +71,54 @@ const Compiled<Unit>* PatternEngine<Unit>::CompiledForSettings() {
 }
 
 template <typename Unit>
-bool PatternEngine<Unit>::WriteResult(const Compiled<Unit>& compiled,
+void PatternEngine<Unit>::WriteResult(const Compiled<Unit>& compiled,
                                       const Template<Unit>& tmpl, View source,
-                                      const std::make_unsigned_t<Unit>* noop,
-                                      std::size_t limit, Text* out) const {
-  // The length of *out is the part of its buffer in use: it grows (within
-  // the capacity, so the buffer never moves) a step ahead of the writing,
-  // and is cut to what was written at the end. Zero-filling a step just
-  // before it is overwritten is cheap, and memory that is never written is
-  // never touched. What a reused buffer already holds is simply overwritten.
-  constexpr std::size_t kStep = std::size_t{1} << 16;
-  if (out->size() > limit) out->resize(limit);
+                                      const U<Unit>* noop, Text* out) const {
   const Unit* const s = source.data();
-  std::size_t written = 0;
-  auto room_for = [&](std::size_t more) -> Unit* {
-    const std::size_t needed = written + more;
-    if (needed > out->size()) {
-      if (needed > limit) return nullptr;
-      out->resize(std::min(limit, std::max(needed, out->size() + kStep)));
-    }
-    return out->data() + written;
-  };
-  Matcher<Unit> matcher(compiled, source, noop);
-  MatchSpan m;
+  const std::size_t n = source.size();
+  ResultWriter<Unit> w(out);
+  // Where the search goes on, the source before `copied` is written, and
+  // (when not global) the one match has been replaced.
+  std::size_t from = 0;
   std::size_t copied = 0;
-  for (std::size_t from = 0; matcher.Find(from, &m); from = m.end) {
-    const std::size_t gap = m.begin - copied;
-    Unit* w = room_for(gap + tmpl.Length(m));
-    if (w == nullptr) return false;
-    w = CopyUnits(s + copied, gap, w);
-    w = tmpl.Write(s, m, w);
-    written = static_cast<std::size_t>(w - out->data());
-    copied = m.end;
-    if (!global_) break;
+  bool replaced_one = false;
+  // Writes on from there; false when the capacity ran out first.
+  auto write_on = [&]() {
+    Matcher<Unit> matcher(compiled, source, noop);
+    if (global_ && WindowReplace<Unit>::Takes(compiled, matcher.scan())) {
+      WindowReplace<Unit> windows{compiled, matcher.scan(), tmpl,
+                                  reinterpret_cast<const U<Unit>*>(s), n};
+      if (!windows.Run(&w, &from, &copied)) return false;
+    }
+    MatchSpan m;
+    for (; !replaced_one && matcher.Find(from, &m); from = m.end) {
+      if (!w.Reserve(m.begin - copied + tmpl.Length(m))) return false;
+      w.at = CopyUnits(s + copied, m.begin - copied, w.at);
+      w.at = tmpl.Write(s, m, w.at);
+      copied = m.end;
+      replaced_one = !global_;
+    }
+    if (!w.Reserve(n - copied)) return false;
+    w.at = CopyUnits(s + copied, n - copied, w.at);
+    return true;
+  };
+  while (!write_on()) {
+    // The room ran out: count what the rest makes, and move what is
+    // written into a buffer with room for all of it, and an eighth more so
+    // the rules after this one, whose texts grow a little each time, can
+    // write into the same buffer.
+    std::size_t rest = n - copied;
+    Matcher<Unit> counter(compiled, source, noop);
+    MatchSpan m;
+    for (std::size_t at = from; !replaced_one && counter.Find(at, &m);
+         at = m.end) {
+      rest = rest - (m.end - m.begin) + tmpl.Length(m);
+      if (!global_) break;
+    }
+    const std::size_t length = w.Written() + rest;
+    w.Grow(length + length / 8 + kWriteSlack);
   }
-  Unit* w = room_for(source.size() - copied);
-  if (w == nullptr) return false;
-  w = CopyUnits(s + copied, source.size() - copied, w);
-  out->resize(static_cast<std::size_t>(w - out->data()));
-  return true;
+  w.Finish();
 }
 
 template <typename Unit>
@@ -142,30 +152,19 @@ Status PatternEngine<Unit>::Replace(View source, View replacement,
     Text aside;
     Text& out = aliased ? aside : *result;
 
-    // Most replacements change a text's length by a few percent at most, so
-    // the result is written in one pass into room for the source and an
+    // Most replacements change a text's length by a few percent at most,
+    // so the result is written in one pass into room for the source and an
     // eighth more: room that is reserved but not written costs no memory.
-    // Only when that is not enough is the room given up and the exact
-    // length counted first, so memory never holds two results at once.
-    const std::size_t room = source.size() + source.size() / 8 + 16;
+    // Only when that is not enough is the rest counted and what was written
+    // moved into room for all of it (the layout's chain reserves room for
+    // its commas beforehand, so its rules never need to).
+    const std::size_t room =
+        source.size() + source.size() / 8 + 16 + kWriteSlack;
     if (out.capacity() < room) {
       Text().swap(out);
       out.reserve(room);
     }
-    if (!WriteResult(*compiled, tmpl, source, noop, out.capacity(), &out)) {
-      std::size_t length = source.size();
-      Matcher<Unit> matcher(*compiled, source, noop);
-      MatchSpan m;
-      for (std::size_t from = 0; matcher.Find(from, &m); from = m.end) {
-        length = length - (m.end - m.begin) + tmpl.Length(m);
-        if (!global_) break;
-      }
-      Text().swap(out);
-      // Room to spare, so the rules after this one, whose texts grow a
-      // little each time, can write into the same buffer.
-      out.reserve(length + length / 8);
-      WriteResult(*compiled, tmpl, source, noop, length, &out);
-    }
+    WriteResult(*compiled, tmpl, source, noop, &out);
     if (aliased) result->swap(out);
     return Status::Ok();
   } catch (const std::bad_alloc&) {

@@ -75,12 +75,11 @@ class PatternEngine {
 
  private:
   const pattern_internal::Compiled<Unit>* CompiledForSettings();
-  // Writes the result of replacing in source into *out, within capacity
-  // limit; false when it does not fit.
-  bool WriteResult(const pattern_internal::Compiled<Unit>& compiled,
+  // Writes the result of replacing in source into *out, moving it into a
+  // larger buffer only when its capacity is short.
+  void WriteResult(const pattern_internal::Compiled<Unit>& compiled,
                    const pattern_internal::Template<Unit>& tmpl, View source,
-                   const std::make_unsigned_t<Unit>* noop, std::size_t limit,
-                   Text* out) const;
+                   const std::make_unsigned_t<Unit>* noop, Text* out) const;
 
   std::unique_ptr<pattern_internal::Parsed<Unit>> parsed_;
   // The compiled program depends on IgnoreCase, so it is built on first use

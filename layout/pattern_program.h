@@ -123,6 +123,15 @@ struct Literal {
 
 enum class Strategy { kRun, kLiterals, kPikeVm };
 
+// A literal of at most 16 bytes whose every place is one unit or a pair
+// that differs in bit 5 (a letter under ignore case), checked with one
+// 16-byte load: it matches where ((load | fold) ^ expect) & mask is zero.
+struct WordLiteral {
+  std::array<std::uint64_t, 2> fold{};
+  std::array<std::uint64_t, 2> expect{};
+  std::array<std::uint64_t, 2> mask{};
+};
+
 template <typename Unit>
 struct Compiled {
   std::vector<UnitSet<Unit>> sets;  // Folded when ignore-case was on.
@@ -130,6 +139,9 @@ struct Compiled {
   Strategy strategy = Strategy::kPikeVm;
   int run_set = -1;               // kRun: the repeated set.
   std::vector<Literal> literals;  // kLiterals, in priority order.
+  // kLiterals: the literals as words, one for each; empty when some literal
+  // cannot be checked that way.
+  std::vector<WordLiteral> word_literals;
   // What every match starts with: prefix[i] holds the units that can stand
   // at place i; prefix_any[i] when a match can end before place i.
   std::array<UnitSet<Unit>, kPrefixLength> prefix;

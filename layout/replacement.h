@@ -6,8 +6,10 @@
 #ifndef QUILLMORE_LAYOUT_REPLACEMENT_H_
 #define QUILLMORE_LAYOUT_REPLACEMENT_H_
 
+#include <algorithm>
 #include <cstdint>
 #include <cstring>
+#include <string>
 #include <string_view>
 #include <vector>
 
@@ -48,6 +50,10 @@ inline Unit* CopyUnits(const Unit* from, std::size_t count, Unit* to) {
   return to + count;
 }
 
+// Units the fixed-size stores of Template::WriteCompact may write past the
+// end of what they write; the result's buffer keeps this much to spare.
+inline constexpr std::size_t kWriteSlack = 64;
+
 // The replacement template, split once into literal pieces and "$1"s.
 template <typename Unit>
 struct Template {
@@ -58,11 +64,20 @@ struct Template {
   std::vector<Piece> pieces;
   std::size_t literal_length = 0;
   std::size_t group1_uses = 0;
+  // The template as the pieces before and after its one $1 (if any), when
+  // both are at most 16 units.
+  bool compact = false;
+  Unit before[16] = {};
+  Unit after[16] = {};
+  std::size_t before_length = 0;
+  std::size_t after_length = 0;
 
   explicit Template(std::basic_string_view<Unit> text) {
     std::size_t start = 0;
+    std::size_t dollar = text.size();
     for (std::size_t i = 0; i + 1 < text.size(); ++i) {
       if (text[i] == '$' && text[i + 1] == '1') {
+        dollar = std::min(dollar, i);
         if (i > start) pieces.push_back({false, text.substr(start, i - start)});
         pieces.push_back({true, {}});
         ++group1_uses;
@@ -72,12 +87,37 @@ struct Template {
     }
     if (start < text.size()) pieces.push_back({false, text.substr(start)});
     literal_length = text.size() - 2 * group1_uses;
+    // At most one $1, between two pieces of at most 16 units.
+    compact = group1_uses <= 1 && dollar <= 16 &&
+              text.size() - std::min(text.size(), dollar + 2) <= 16;
+    if (compact) {
+      before_length = dollar;
+      text.copy(before, before_length);
+      if (group1_uses == 1) {
+        after_length = text.size() - dollar - 2;
+        text.copy(after, after_length, dollar + 2);
+      }
+    }
   }
 
   std::size_t Length(const MatchSpan& m) const {
     const std::size_t group =
         m.group1_begin == kNone ? 0 : m.group1_end - m.group1_begin;
     return literal_length + group1_uses * group;
+  }
+
+  // Write for a compact template, with fixed-size stores: out has
+  // kWriteSlack units to spare, and group 1 is at most 16 bytes with 16
+  // bytes of source readable from its start.
+  Unit* WriteCompact(const Unit* source, const MatchSpan& m, Unit* out) const {
+    std::memcpy(out, before, sizeof before);
+    out += before_length;
+    if (group1_uses == 1 && m.group1_begin != kNone) {
+      std::memcpy(out, source + m.group1_begin, 16);
+      out += m.group1_end - m.group1_begin;
+    }
+    std::memcpy(out, after, sizeof after);
+    return out + after_length;
   }
 
   Unit* Write(const Unit* source, const MatchSpan& m, Unit* out) const {
@@ -91,6 +131,58 @@ struct Template {
     }
     return out;
   }
+};
+
+// Where the result is written: *out's buffer, whose length is the part in
+// use. The length grows (within the capacity, so the buffer stays put) a
+// step ahead of the writing and is cut to what was written at the end.
+// Zero-filling a step just before it is overwritten is cheap, and memory
+// that is never written is never touched. What a reused buffer already
+// holds is simply overwritten.
+template <typename Unit>
+class ResultWriter {
+ public:
+  explicit ResultWriter(std::basic_string<Unit>* out) : out_(out) {
+    at = out->data();
+    end = at + out->size();
+  }
+
+  // Makes room for `more` units at `at`; false when the capacity is short.
+  bool Reserve(std::size_t more) {
+    constexpr std::size_t kStep = std::size_t{1} << 16;
+    const std::size_t written = Written();
+    if (more <= out_->size() - written) return true;
+    if (written + more > out_->capacity()) {
+      wanted_ = written + more;
+      return false;
+    }
+    out_->resize(std::min(out_->capacity(),
+                          std::max(written + more, out_->size() + kStep)));
+    at = out_->data() + written;
+    end = out_->data() + out_->size();
+    return true;
+  }
+  // Moves what was written into a buffer of `capacity` units, or more if
+  // the Reserve that failed asked for more (room for the longest
+  // replacement and the fixed-size stores, which the rest may not need).
+  void Grow(std::size_t capacity) {
+    const std::size_t written = Written();
+    out_->resize(written);
+    out_->reserve(std::max(capacity, wanted_));
+    at = out_->data() + written;
+    end = at;
+  }
+  void Finish() { out_->resize(Written()); }
+  std::size_t Written() const {
+    return static_cast<std::size_t>(at - out_->data());
+  }
+
+  Unit* at;   // The next unit to write.
+  Unit* end;  // The end of the buffer's length.
+
+ private:
+  std::basic_string<Unit>* out_;
+  std::size_t wanted_ = 0;
 };
 
 }  // namespace pattern_internal

@@ -1,6 +1,5 @@
-// The layout: a case table (the worked examples and the rules'
-// consequences), the chain's calls to the engine, and the properties over
-// each case, the SQL sample in tests/sql and generated text.
+// The layout: a case table, the chain's engine failures, and the properties
+// over real and generated SQL.
 #include "layout/layout_sql.h"
 
 #include <gtest/gtest.h>
@@ -13,17 +12,14 @@
 #include <vector>
 
 #include "layout/fused_layout.h"
-#include "tests/layout/layout_properties.h"
+#include "tests/layout/oracles.h"
 
 namespace quillmore {
 namespace {
 
 using std::literals::string_view_literals::operator""sv;
 
-const struct {
-  std::string_view input;
-  std::string_view expected;
-} kCases[] = {
+const std::pair<std::string_view, std::string_view> kCases[] = {
     // The two worked examples.
     {"select a, b from t where x = 1 and y = 2 or z = 3 order by a",
      "select a,\r\n        b\r\n  from t\r\nwhere x = 1\r\n  and y = 2\r\n"
@@ -34,104 +30,64 @@ const struct {
      "  AND o.state = 'open'\r\nORDER BY o.id"},
     // Runs of CR, LF and spaces become one space; nothing is trimmed.
     {"", ""},
-    {"  \r\n a \n\n\r b  ", " a b "},
-    {"\r\n \r\n", " "},
-    {"a\n\r\rb", "a b"},
-    // Tabs are not flattened, and a keyword after a tab is not broken.
-    {"select\ta\tfrom t", "select\ta\tfrom t"},
+    {"  \r\n a \n\r\rb  ", " a b "},
+    // Tabs stay; a keyword at the start or after a tab is not broken.
+    {"where\ta\tfrom\tor", "where\ta\tfrom\tor"},
     // A comma: a line break and seven spaces after it.
-    {"a,b", "a,\r\n       b"},
-    {",,", ",\r\n       ,\r\n       "},
-    {"f('x,y')", "f('x,\r\n       y')"},
+    {"f(',,')", "f(',\r\n       ,\r\n       ')"},
     // The comma's seventh space is the one the keyword rules break.
     {"select a, order_id from t",
      "select a,\r\n       \r\norder_id\r\n  from t"},
-    {"a,where x", "a,\r\n      \r\nwhere x"},
-    {"a,\r\nAND b", "a,\r\n       \r\n  AND b"},
+    {"a,where x,\r\nAND b", "a,\r\n      \r\nwhere x,\r\n       \r\n  AND b"},
     // Keywords keep their case; words that begin with one break too.
     {"x WHERE y Or z aNd w FrOm v ORDER u",
      "x\r\nWHERE y\r\n   Or z\r\n  aNd w\r\n  FrOm v\r\nORDER u"},
-    {"x orders whereas", "x\r\norders\r\nwhereas"},
-    {"x ordinal", "x\r\n   ordinal"},
-    {"x android fromage", "x\r\n  android\r\n  fromage"},
-    {"x wher fro an o ord", "x wher fro an o\r\n   ord"},
-    // No space in front: at the start or after a tab.
-    {"where x", "where x"},
-    {"and\tor", "and\tor"},
-    // ORDER is broken by the clause rule before the OR rule runs.
-    {"x order by y", "x\r\norder by y"},
+    {"x orders whereas ordinal android fromage wher fro an o ord",
+     "x\r\norders\r\nwhereas\r\n   ordinal\r\n  android\r\n  fromage wher fro "
+     "an o\r\n   ord"},
     // A leading run before a keyword becomes that keyword's line break.
     {"\r\n  where a or b and c", "\r\nwhere a\r\n   or b\r\n  and c"},
     {" or x", "\r\n   or x"},
-    // No other keyword is touched.
-    {"select a join b on c group by d having e union select f",
-     "select a join b on c group by d having e union select f"},
-    // Dollars and backslashes are ordinary, NUL and bytes beyond ASCII too.
-    {"a $1 \\1 $", "a $1 \\1 $"},
+    // Other keywords, "$", "\\", NUL and bytes beyond ASCII are ordinary.
+    {"x join on group having union", "x join on group having union"},
     {"a\xff,\xfe\0\xc3\x28$1\\n"sv, "a\xff,\r\n       \xfe\0\xc3\x28$1\\n"sv},
 };
 
-TEST(LayoutSql, CaseTableThroughTheChainAndTheFusedLayout) {
-  for (const auto& c : kCases) {
-    EXPECT_EQ(LayoutOf<char>(c.input), c.expected) << c.input;
-    EXPECT_EQ(LayoutPropertyViolation(std::string(c.input)), "") << c.input;
-  }
-}
-
-// Unpaired surrogates, characters beyond the BMP, and non-ASCII letters,
-// which are not keyword letters.
-TEST(LayoutSql, Utf16UnitsBeyondAsciiPassThrough) {
-  const std::u16string units = {0xDC00, 0,      u'$', u'1',   0xD83D, 0xDE00,
-                                u' ',   0xD800, u' ', 0x00F6, u'r',   0x0157};
-  EXPECT_EQ(LayoutOf<char16_t>(units), units);
-  EXPECT_EQ(FusedInPieces<char16_t>(units, {1}), units);
-}
-
-// The real engine, recording each call and failing call number fail_at
-// (from 1; 0 for none).
-class FailingEngine {
- public:
-  explicit FailingEngine(std::size_t fail_at) : fail_at_(fail_at) {}
+// The real engine, failing its call number fail_at (from 1; 0 for none).
+struct FailingEngine {
   Status Pattern(std::string_view p) {
-    return Call(Operation::kPattern, &Real::Pattern, p);
+    return Fails(Operation::kPattern) ? kInjected : real.Pattern(p);
   }
-  Status Global(bool g) { return Call(Operation::kGlobal, &Real::Global, g); }
+  Status Global(bool g) {
+    return Fails(Operation::kGlobal) ? kInjected : real.Global(g);
+  }
   Status IgnoreCase(bool i) {
-    return Call(Operation::kIgnoreCase, &Real::IgnoreCase, i);
+    return Fails(Operation::kIgnoreCase) ? kInjected : real.IgnoreCase(i);
   }
   Status Replace(std::string_view s, std::string_view r, std::string* out) {
-    return Call(Operation::kReplace, &Real::Replace, s, r, out);
+    return Fails(Operation::kReplace) ? kInjected : real.Replace(s, r, out);
   }
-  std::vector<Operation> calls;
-
- private:
-  using Real = PatternEngine<char>;
-  template <typename Method, typename... Args>
-  Status Call(Operation operation, Method method, Args... args) {
+  bool Fails(Operation operation) {
     calls.push_back(operation);
-    if (calls.size() == fail_at_) return {status::kOutOfMemory, "injected"};
-    return (real_.*method)(args...);
+    return calls.size() == fail_at;
   }
-  Real real_;
-  std::size_t fail_at_;
+  std::size_t fail_at;
+  std::vector<Operation> calls = {};
+  PatternEngine<char> real = {};
+  inline static const Status kInjected{status::kOutOfMemory, "injected"};
 };
 
-TEST(LayoutSql, CallsTheEngineInOrderAndStopsAtItsFirstFailure) {
-  constexpr Operation P = Operation::kPattern, G = Operation::kGlobal,
-                      I = Operation::kIgnoreCase, R = Operation::kReplace;
-  const std::vector<Operation> order = {P, G, R, P, G, R, P, G, I,
-                                        R, P, G, I, R, P, G, I, R};
-  FailingEngine whole(0);
-  EXPECT_EQ(LayoutSql<char>(whole, "a, b where c"),
-            "a,\r\n        b\r\nwhere c");
-  ASSERT_EQ(whole.calls, order);
-  for (std::size_t k = 1; k <= order.size(); ++k) {
-    FailingEngine engine(k);
+// Whichever call fails, its failure is thrown as given, and no call follows.
+TEST(LayoutSql, StopsAtTheEnginesFirstFailure) {
+  FailingEngine whole{0};
+  LayoutSql<char>(whole, "a");
+  for (std::size_t k = 1; k <= whole.calls.size(); ++k) {
+    FailingEngine engine{k};
     try {
-      LayoutSql<char>(engine, "select a, b from t where x or y");
+      LayoutSql<char>(engine, "a");
       ADD_FAILURE() << "no error from call " << k;
     } catch (const Error& error) {
-      EXPECT_EQ(error.operation(), order[k - 1]);
+      EXPECT_EQ(error.operation(), whole.calls[k - 1]);
       EXPECT_EQ(error.interface_name(), "PatternEngine");
       EXPECT_EQ(error.code(), status::kOutOfMemory);
       EXPECT_EQ(error.cause(), "injected");
@@ -140,10 +96,14 @@ TEST(LayoutSql, CallsTheEngineInOrderAndStopsAtItsFirstFailure) {
   }
 }
 
-// Short generated texts for the rules' corners, long ones for the vector
-// scans and the random piece sizes.
-TEST(LayoutSqlProperties, HoldOnTheSqlSampleAndGeneratedText) {
+// Every property on the table, the SQL sample, short generated texts (the
+// rules' corners) and long ones (the vector scans, random piece sizes).
+TEST(LayoutSql, CaseTableAndPropertiesOnRealAndGeneratedSql) {
   std::vector<std::string> texts;
+  for (const auto& [input, expected] : kCases) {
+    EXPECT_EQ(LayoutOf<char>(input), expected) << input;
+    texts.emplace_back(input);
+  }
   for (const auto& entry : std::filesystem::recursive_directory_iterator(
            QUILLMORE_SQL_SAMPLE_DIR)) {
     if (entry.path().extension() != ".sql") continue;
@@ -182,6 +142,12 @@ TEST(LayoutSqlLarge, MillionsOfSpacesAndCommas) {
   for (std::size_t i = 0; i < commas.size(); ++i) expected += ",\r\n       ";
   EXPECT_TRUE(LayoutOf<char>(commas) == expected);
   EXPECT_TRUE(FusedLayoutSql<char>(commas) == expected);
+  // A comma run long enough for the window scan, ending where a piece does.
+  const std::string run = "x" + std::string(300, ',') + " or y";
+  for (const int width : {16, FusedLayout<char>::BestVectorBytes()}) {
+    EXPECT_EQ(FusedInPieces<char>(run, {301, run.size()}, width),
+              LayoutOf<char>(run));
+  }
 }
 
 }  // namespace
