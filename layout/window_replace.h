@@ -7,9 +7,9 @@
 // the text between matches is never looked at unit by unit. It leaves the
 // last windows, and anything it cannot take, to the Matcher.
 // Covered by the std::regex oracle tests (texts long enough for whole
-// windows), the layout's properties and case table, LayoutSql's
-// EachRuleTakesItsDirectStrategy (which rules must take this loop),
-// PatternEngineWidths (both vector widths) and the fuzzer.
+// windows), the layout's properties and case table, the engine's
+// EachRuleTakesItsWindowLoopAndBothWidthsAgree (which rules must take this
+// loop, at both vector widths) and the fuzzer.
 #ifndef QUILLMORE_LAYOUT_WINDOW_REPLACE_H_
 #define QUILLMORE_LAYOUT_WINDOW_REPLACE_H_
 
