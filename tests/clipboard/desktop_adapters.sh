@@ -1,6 +1,5 @@
 # Sourced by desktop_test.sh: each desktop's adapter, and the helpers the
-# scenarios are written in. It expects $desktop, $work, $tools, $tag,
-# $quillmore and $emulator.
+# scenarios are written in.
 
 # --- The adapters: start, ask TYPE, types, copy FILE TYPE, pause, freeze SIG,
 # copy_after_read OLD NEWER (NEWER copied once a reader has had OLD whole).

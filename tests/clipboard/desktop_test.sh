@@ -60,18 +60,13 @@ case_Texts() {  # all
   outcome 0 "" $'select c,\n        d\n  from u'
 }
 
-# The owner copies while the run lays out what it read: the copy stays.
+# The owner copies while the run lays out what it read: the copy stays. The
+# same text taken again, as a clipboard manager does, is no newer copy.
 case_CopyAfterRead() {  # all
   printf '%s' "$source_text" >"$work/old" && printf 'select newer' >"$work/newer"
   adapter copy_after_read "$work/old" "$work/newer"
   run
   outcome 1 'quillmore: cannot * the clipboard: the clipboard changed while the text was laid out; nothing was written (*, status 0x80070005)' 'select newer'
-}
-
-# As a clipboard manager does, the owner takes the clipboard again with the
-# text it just gave: not a newer copy.
-case_SameTextRetaken() {  # all
-  printf '%s' "$source_text" >"$work/old"
   adapter copy_after_read "$work/old" "$work/old"
   run
   outcome 0 "" "$laid_out"
