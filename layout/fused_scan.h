@@ -199,26 +199,15 @@ namespace baseline {
 #if defined(__x86_64__) || defined(__i386__)
 // The vectors' width is chosen at run time: 32 bytes where the processor has
 // AVX2, else the 16 bytes of the x86 baseline, so the program runs on any
-// x86 and is quicker where it can be. Only the code between the pragmas is
-// compiled for AVX2.
+// x86 and is quicker where it can be.
 #define QUILLMORE_FUSED_AVX2 1
-#if defined(__clang__)
-#pragma clang attribute push(__attribute__((target("avx2"))), \
-                             apply_to = function)
-#else
-#pragma GCC push_options
-#pragma GCC target("avx2")
-#endif
+QUILLMORE_AVX2_BEGIN
 namespace avx2 {
 #define QUILLMORE_FUSED_WIDTH 32
 #include "layout/fused_windows.inc"
 #undef QUILLMORE_FUSED_WIDTH
 }  // namespace avx2
-#if defined(__clang__)
-#pragma clang attribute pop
-#else
-#pragma GCC pop_options
-#endif
+QUILLMORE_AVX2_END
 #endif
 
 }  // namespace fused_internal

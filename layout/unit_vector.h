@@ -68,4 +68,19 @@ inline Vector LoadLanes(const Lane* at) {
 
 }  // namespace quillmore
 
+// The code between these two is compiled for AVX2, for the 32-byte loops
+// that run only where the processor has it (chosen at run time); the rest
+// of the program keeps to the baseline.
+#if defined(__clang__)
+#define QUILLMORE_AVX2_BEGIN \
+  _Pragma(                   \
+      "clang attribute push(__attribute__((target(\"avx2\"))), \
+                               apply_to = function)")
+#define QUILLMORE_AVX2_END _Pragma("clang attribute pop")
+#else
+#define QUILLMORE_AVX2_BEGIN \
+  _Pragma("GCC push_options") _Pragma("GCC target(\"avx2\")")
+#define QUILLMORE_AVX2_END _Pragma("GCC pop_options")
+#endif
+
 #endif  // QUILLMORE_LAYOUT_UNIT_VECTOR_H_

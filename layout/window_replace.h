@@ -104,26 +104,15 @@ namespace window_baseline {
 }  // namespace window_baseline
 
 #if defined(__x86_64__) || defined(__i386__)
-// As for the fused layout: only the code between the pragmas is compiled
-// for AVX2, and it runs only where the processor has it.
+// As for the fused layout: 32 bytes where the processor has AVX2.
 #define QUILLMORE_WINDOW_AVX2 1
-#if defined(__clang__)
-#pragma clang attribute push(__attribute__((target("avx2"))), \
-                             apply_to = function)
-#else
-#pragma GCC push_options
-#pragma GCC target("avx2")
-#endif
+QUILLMORE_AVX2_BEGIN
 namespace window_avx2 {
 #define QUILLMORE_WINDOW_WIDTH 32
 #include "layout/window_replace.inc"
 #undef QUILLMORE_WINDOW_WIDTH
 }  // namespace window_avx2
-#if defined(__clang__)
-#pragma clang attribute pop
-#else
-#pragma GCC pop_options
-#endif
+QUILLMORE_AVX2_END
 #endif
 
 template <typename Unit>
