@@ -1,47 +1,59 @@
-// The one error type. Every component that calls into something that can
-// fail (the clipboard, the pattern engine) turns a failing status into an
-// Error right after the call, so the report can say which interface and which
-// operation failed and with what code, without guessing after the fact.
+// The error types. Below an interface, a call that fails throws a Failure
+// right where it failed: a status code and a sentence a user can act on.
+// The interface's edge, which knows which of its operations is running,
+// makes that an Error, so the report can say which operation failed and
+// with what code without the layers below carrying the operation along.
 #ifndef QUILLMORE_BASE_ERROR_H_
 #define QUILLMORE_BASE_ERROR_H_
 
 #include <stdexcept>
 #include <string>
-#include <utility>
 
 #include "base/operation.h"
 #include "base/status.h"
 
 namespace quillmore {
 
-class Error : public std::runtime_error {
+// What went wrong, not yet which operation it failed.
+class Failure : public std::runtime_error {
  public:
-  Error(StatusCode code, std::string interface_name, Operation operation,
-        std::string cause)
-      : std::runtime_error(cause),
-        code_(code),
-        interface_name_(std::move(interface_name)),
-        operation_(operation),
-        cause_(std::move(cause)) {}
+  Failure(StatusCode code, const std::string& cause)
+      : std::runtime_error(cause), code_(code) {}
 
   StatusCode code() const { return code_; }
-  const std::string& interface_name() const { return interface_name_; }
-  Operation operation() const { return operation_; }
-  const std::string& cause() const { return cause_; }
 
  private:
   StatusCode code_;
-  std::string interface_name_;
-  Operation operation_;
-  std::string cause_;
 };
 
-// The status check that follows every call: a failure becomes an Error that
-// names where it happened.
-inline void Check(const Status& status, const char* interface_name,
-                  Operation operation) {
-  if (!status.ok()) {
-    throw Error(status.code, interface_name, operation, status.cause);
+// A failed operation, as the report tells it; what() is the cause.
+class Error : public std::runtime_error {
+ public:
+  Error(StatusCode code, Operation operation, const std::string& cause)
+      : std::runtime_error(cause), code_(code), operation_(operation) {}
+
+  StatusCode code() const { return code_; }
+  Operation operation() const { return operation_; }
+
+ private:
+  StatusCode code_;
+  Operation operation_;
+};
+
+// The status check that follows every call of an interface that reports by
+// status: a failure becomes an Error of the operation called.
+inline void Check(const Status& status, Operation operation) {
+  if (!status.ok()) throw Error(status.code, operation, status.cause);
+}
+
+// An interface's edge: runs step as operation, and makes a Failure in it
+// that operation's Error.
+template <typename Step>
+decltype(auto) AsOperation(Operation operation, Step&& step) {
+  try {
+    return step();
+  } catch (const Failure& failure) {
+    throw Error(failure.code(), operation, failure.what());
   }
 }
 

@@ -10,8 +10,7 @@ enum class Operation {
   kGetText,
   kClear,
   kSetText,
-  // The pattern engine's creation, its settings and its one method.
-  kCreate,
+  // The pattern engine's settings and its one method.
   kPattern,
   kGlobal,
   kIgnoreCase,
@@ -29,8 +28,6 @@ constexpr const char* OperationName(Operation operation) {
       return "Clear";
     case Operation::kSetText:
       return "SetText";
-    case Operation::kCreate:
-      return "Create";
     case Operation::kPattern:
       return "Pattern";
     case Operation::kGlobal:

@@ -21,9 +21,6 @@ inline constexpr StatusCode kAccessDenied =
     static_cast<StatusCode>(0x80070005u);
 // HRESULT_FROM_WIN32(ERROR_TIMEOUT).
 inline constexpr StatusCode kTimeout = static_cast<StatusCode>(0x800705B4u);
-// HRESULT_FROM_WIN32(ERROR_NOT_SUPPORTED).
-inline constexpr StatusCode kNotSupported =
-    static_cast<StatusCode>(0x80070032u);
 
 constexpr bool Failed(StatusCode code) { return code < 0; }
 }  // namespace status

@@ -56,7 +56,7 @@ add_custom_command(
 
 add_library(quillmore_clipboard_wayland STATIC
             wayland_clipboard_text.cc wayland/connection.cc
-            wayland/libwayland.cc ${quillmore_protocol_sources}
+            wayland/data_control.cc wayland/reading.cc wayland/libwayland.cc ${quillmore_protocol_sources}
             ${quillmore_core_glue})
 target_include_directories(quillmore_clipboard_wayland
                            PRIVATE ${quillmore_protocol_dir}

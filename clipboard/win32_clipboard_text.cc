@@ -18,7 +18,9 @@
 namespace quillmore {
 namespace {
 
-constexpr char kInterface[] = "ClipboardText";
+// How long the clipboard's owner has to answer at all, as on other
+// desktops.
+constexpr DWORD kOwnerAnswerMs = 2000;
 
 static_assert(sizeof(wchar_t) == sizeof(char16_t),
               "Windows wide text is UTF-16 code units");
@@ -34,9 +36,9 @@ StatusCode LastErrorStatus() {
 // Takes the cause as a plain pointer so that nothing (not even building a
 // string, which may allocate) runs between the failed call and the reading
 // of its error code.
-[[noreturn]] void ThrowLastError(Operation operation, const char* cause) {
+[[noreturn]] void ThrowLastError(const char* cause) {
   const StatusCode code = LastErrorStatus();
-  throw Error(code, kInterface, operation, cause);
+  throw Failure(code, cause);
 }
 
 // The clipboard, open for one operation: closed by its owner.
@@ -49,12 +51,11 @@ struct OpenClipboardTraits {
 class OpenClipboardAccess {
  public:
   // Fails at once when another program has the clipboard open.
-  OpenClipboardAccess(HWND window, Operation operation)
-      : operation_(operation) {
+  explicit OpenClipboardAccess(HWND window) {
     if (!OpenClipboard(window)) {
-      ThrowLastError(operation_, GetLastError() == ERROR_ACCESS_DENIED
-                                     ? "another program has the clipboard open"
-                                     : "the clipboard could not be opened");
+      ThrowLastError(GetLastError() == ERROR_ACCESS_DENIED
+                         ? "another program has the clipboard open"
+                         : "the clipboard could not be opened");
     }
     open_.Reset(true);
   }
@@ -64,12 +65,11 @@ class OpenClipboardAccess {
   void Close() {
     open_.Abandon();  // closed here, where its result is seen
     if (!CloseClipboard()) {
-      ThrowLastError(operation_, "the clipboard could not be closed");
+      ThrowLastError("the clipboard could not be closed");
     }
   }
 
  private:
-  Operation operation_;
   Handle<OpenClipboardTraits> open_;
 };
 
@@ -91,10 +91,9 @@ struct GlobalLockTraits {
 
 class GlobalLockAccess {
  public:
-  GlobalLockAccess(HGLOBAL handle, Operation operation)
-      : data_(GlobalLock(handle)) {
+  explicit GlobalLockAccess(HGLOBAL handle) : data_(GlobalLock(handle)) {
     if (data_ == nullptr) {
-      ThrowLastError(operation, "the text's memory could not be locked");
+      ThrowLastError("the text's memory could not be locked");
     }
     lock_.Reset(handle);
   }
@@ -112,20 +111,19 @@ Win32ClipboardText::~Win32ClipboardText() {
   if (window_ != nullptr) DestroyWindow(window_);
 }
 
-HWND Win32ClipboardText::Window(Operation operation) {
+HWND Win32ClipboardText::Window() {
   if (window_ == nullptr) {
     window_ = CreateWindowExW(0, L"STATIC", nullptr, 0, 0, 0, 0, 0,
                               HWND_MESSAGE, nullptr, nullptr, nullptr);
     if (window_ == nullptr) {
-      ThrowLastError(operation, "the clipboard's window could not be made");
+      ThrowLastError("the clipboard's window could not be made");
     }
   }
   return window_;
 }
 
 // The clipboard must be open.
-Win32ClipboardText::Text Win32ClipboardText::ReadText(
-    Operation operation) const {
+Win32ClipboardText::Text Win32ClipboardText::ReadText() const {
   // CF_UNICODETEXT also covers text placed in the 8-bit formats, which the
   // system converts on request. Anything else (an image, files) is no text.
   if (!IsClipboardFormatAvailable(CF_UNICODETEXT)) return {};
@@ -137,22 +135,23 @@ Win32ClipboardText::Text Win32ClipboardText::ReadText(
   const HWND owner = GetClipboardOwner();
   DWORD_PTR answer;
   if (owner != nullptr && owner != window_ &&
-      !SendMessageTimeoutW(owner, WM_NULL, 0, 0, SMTO_ABORTIFHUNG, 2000,
-                           &answer) &&
+      !SendMessageTimeoutW(owner, WM_NULL, 0, 0, SMTO_ABORTIFHUNG,
+                           kOwnerAnswerMs, &answer) &&
       GetLastError() != ERROR_INVALID_WINDOW_HANDLE) {  // gone: nothing waits
-    throw Error(status::kTimeout, kInterface, operation,
-                "the owning program did not answer within 2 s");
+    throw Failure(status::kTimeout,
+                  "the owning program did not answer within " +
+                      std::to_string(kOwnerAnswerMs / 1000) + " s");
   }
   const HANDLE handle = GetClipboardData(CF_UNICODETEXT);
   if (handle == nullptr) {
-    ThrowLastError(operation, "the clipboard's text could not be fetched");
+    ThrowLastError("the clipboard's text could not be fetched");
   }
   SetLastError(ERROR_SUCCESS);
   const SIZE_T bytes = GlobalSize(handle);
   if (bytes == 0 && GetLastError() != ERROR_SUCCESS) {
-    ThrowLastError(operation, "the clipboard's text has no readable size");
+    ThrowLastError("the clipboard's text has no readable size");
   }
-  const GlobalLockAccess lock(handle, operation);
+  const GlobalLockAccess lock(handle);
   // The text ends at its first NUL; the block may be larger than the text
   // but never shorter, so the search is bounded by the block's size. Every
   // unit before the NUL is taken as it is, unpaired surrogates included.
@@ -168,59 +167,64 @@ Win32ClipboardText::Text Win32ClipboardText::ReadText(
 // program made since is the user's newer text and stays; one that offers
 // the text that was read (a program taking the clipboard again with what it
 // just gave) is none, and the write goes on against it.
-void Win32ClipboardText::CheckUnchanged(Operation operation) {
+void Win32ClipboardText::CheckUnchanged() {
   if (!sequence_) return;  // nothing read, so nothing to keep
   const DWORD now = GetClipboardSequenceNumber();
   if (now == *sequence_) return;
   left_empty_ = false;  // whatever it holds now, the run did not empty it
   // With no text read there is none to match: a change then is a copy of
   // something else (an image) that the write would replace.
-  if (read_.empty() || ReadText(operation) != read_) {
-    throw Error(status::kAccessDenied, kInterface, operation,
-                "the clipboard changed while the text was laid out; nothing "
-                "was written");
+  if (read_.empty() || ReadText() != read_) {
+    throw Failure(status::kAccessDenied,
+                  "the clipboard changed while the text was laid out; "
+                  "nothing was written");
   }
   sequence_ = now;
 }
 
 Win32ClipboardText::Text Win32ClipboardText::GetText() {
-  constexpr Operation kOperation = Operation::kGetText;
-  OpenClipboardAccess clipboard(Window(kOperation), kOperation);
-  read_ = ReadText(kOperation);
-  // Taken while the clipboard is still open, so no change falls between
-  // what was read and the number the writes check.
-  sequence_ = GetClipboardSequenceNumber();
-  clipboard.Close();
-  return read_;
+  return AsOperation(Operation::kGetText, [&] {
+    OpenClipboardAccess clipboard(Window());
+    read_ = ReadText();
+    // Taken while the clipboard is still open, so no change falls between
+    // what was read and the number the writes check.
+    sequence_ = GetClipboardSequenceNumber();
+    clipboard.Close();
+    return read_;
+  });
 }
 
 void Win32ClipboardText::Clear() {
-  constexpr Operation kOperation = Operation::kClear;
-  OpenClipboardAccess clipboard(Window(kOperation), kOperation);
-  CheckUnchanged(kOperation);
-  if (!EmptyClipboard()) {
-    ThrowLastError(kOperation, "the clipboard could not be emptied");
-  }
-  left_empty_ = true;
-  sequence_ = GetClipboardSequenceNumber();
-  clipboard.Close();
+  AsOperation(Operation::kClear, [&] {
+    OpenClipboardAccess clipboard(Window());
+    CheckUnchanged();
+    if (!EmptyClipboard()) {
+      ThrowLastError("the clipboard could not be emptied");
+    }
+    left_empty_ = true;
+    sequence_ = GetClipboardSequenceNumber();
+    clipboard.Close();
+  });
 }
 
 void Win32ClipboardText::SetText(TextView text) {
-  constexpr Operation kOperation = Operation::kSetText;
+  AsOperation(Operation::kSetText, [&] { Write(text); });
+}
+
+void Win32ClipboardText::Write(TextView text) {
   // The copy is made before the clipboard is opened, so the clipboard is
   // held only for the moment it takes to hand the memory over.
   if (text.size() >= static_cast<SIZE_T>(-1) / sizeof(char16_t)) {
     SetLastError(ERROR_ARITHMETIC_OVERFLOW);
-    ThrowLastError(kOperation, "the text is too long for the clipboard");
+    ThrowLastError("the text is too long for the clipboard");
   }
   const SIZE_T bytes = (text.size() + 1) * sizeof(char16_t);
   GlobalMemory memory(GlobalAlloc(GMEM_MOVEABLE, bytes));
   if (memory.get() == nullptr) {
-    ThrowLastError(kOperation, "not enough memory for the text");
+    ThrowLastError("not enough memory for the text");
   }
   {
-    const GlobalLockAccess lock(memory.get(), kOperation);
+    const GlobalLockAccess lock(memory.get());
     auto* units = static_cast<char16_t*>(lock.data());
     if (!text.empty()) {
       std::memcpy(units, text.data(), text.size() * sizeof(char16_t));
@@ -228,18 +232,18 @@ void Win32ClipboardText::SetText(TextView text) {
     units[text.size()] = u'\0';
   }
 
-  OpenClipboardAccess clipboard(Window(kOperation), kOperation);
-  CheckUnchanged(kOperation);
+  OpenClipboardAccess clipboard(Window());
+  CheckUnchanged();
   // Emptying drops any other format and makes the run's window the owner,
   // which it has to be to place data; after the run's Clear, or over the
   // clipboard that was read, nothing is lost by it.
   if (!EmptyClipboard()) {
-    ThrowLastError(kOperation, "the clipboard could not be emptied");
+    ThrowLastError("the clipboard could not be emptied");
   }
   left_empty_ = true;
   if (sequence_) sequence_ = GetClipboardSequenceNumber();
   if (SetClipboardData(CF_UNICODETEXT, memory.get()) == nullptr) {
-    ThrowLastError(kOperation, "the clipboard did not take the text");
+    ThrowLastError("the clipboard did not take the text");
   }
   memory.Abandon();  // The clipboard owns and frees it from now on.
   left_empty_ = false;

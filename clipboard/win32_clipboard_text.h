@@ -5,7 +5,6 @@
 
 #include <optional>
 
-#include "base/operation.h"
 #include "clipboard/clipboard_text.h"
 
 struct HWND__;  // windows.h's HWND, kept out of this header
@@ -30,8 +29,7 @@ namespace quillmore {
 // clipboard since, to anything but the same text, they fail with
 // status::kAccessDenied and write nothing.
 //
-// Errors carry the interface name "ClipboardText", the operation name and the
-// HRESULT of the failing Win32 call.
+// Errors carry the operation and the HRESULT of the failing Win32 call.
 class Win32ClipboardText final : public ClipboardText<char16_t> {
  public:
   Win32ClipboardText() = default;
@@ -45,9 +43,12 @@ class Win32ClipboardText final : public ClipboardText<char16_t> {
   bool LeftEmpty() const override { return left_empty_; }
 
  private:
-  HWND__* Window(Operation operation);
-  Text ReadText(Operation operation) const;
-  void CheckUnchanged(Operation operation);
+  // Below the edge (the three operations), which names the operation of a
+  // Failure thrown here.
+  HWND__* Window();
+  Text ReadText() const;
+  void CheckUnchanged();
+  void Write(TextView text);
 
   HWND__* window_ = nullptr;
   // What GetText read, and the sequence number the next write must still

@@ -1,11 +1,11 @@
-// ClipboardText on X11: the CLIPBOARD selection, spoken to through xcb. The
+// The X11 clipboard: the CLIPBOARD selection, spoken to through xcb. The
 // only place that knows about X; the run sees nothing but ClipboardText.
 #ifndef QUILLMORE_CLIPBOARD_X11_CLIPBOARD_TEXT_H_
 #define QUILLMORE_CLIPBOARD_X11_CLIPBOARD_TEXT_H_
 
 #include <memory>
 
-#include "clipboard/clipboard_text.h"
+#include "clipboard/linux/backend.h"
 
 namespace quillmore {
 
@@ -18,7 +18,7 @@ namespace quillmore {
 // text after this process has ended, and returns at once. The server offers
 // the text to a clipboard manager, if one runs, and ends when the manager
 // has it or another program takes the clipboard.
-std::unique_ptr<ClipboardText<char>> MakeX11ClipboardText();
+std::unique_ptr<linux_clipboard::Backend> MakeX11Clipboard();
 
 }  // namespace quillmore
 

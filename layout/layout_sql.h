@@ -106,15 +106,12 @@ template <typename Unit, typename Engine>
 void ApplyLayoutRule(Engine& engine, const LayoutRule& rule,
                      std::basic_string_view<Unit> text,
                      std::basic_string<Unit>* result) {
-  constexpr const char* kInterface = "PatternEngine";
-  Check(engine.Pattern(WidenAscii<Unit>(rule.pattern)), kInterface,
-        Operation::kPattern);
-  Check(engine.Global(true), kInterface, Operation::kGlobal);
-  if (rule.set_ignore_case) {
-    Check(engine.IgnoreCase(true), kInterface, Operation::kIgnoreCase);
-  }
+  Check(engine.Pattern(WidenAscii<Unit>(rule.pattern)), Operation::kPattern);
+  Check(engine.Global(true), Operation::kGlobal);
+  if (rule.set_ignore_case)
+    Check(engine.IgnoreCase(true), Operation::kIgnoreCase);
   Check(engine.Replace(text, WidenAscii<Unit>(rule.replacement), result),
-        kInterface, Operation::kReplace);
+        Operation::kReplace);
 }
 
 // Lays out source by all five rules. Has no failure of its own; an engine

@@ -70,7 +70,7 @@ void FormatClipboard(ClipboardText<Unit>& clipboard, MakeEngine&& make_engine) {
                          clipboard.LeftEmpty()
                              ? WriteFailure::Restore::kFailed
                              : WriteFailure::Restore::kOvertaken,
-                         again.cause());
+                         again.what());
     }
     throw WriteFailure(error, WriteFailure::Restore::kRestored, {});
   }

@@ -15,7 +15,6 @@ std::string_view Goal(Operation operation) {
       return "cannot empty the clipboard";
     case Operation::kSetText:
       return "cannot write the clipboard";
-    case Operation::kCreate:
     case Operation::kPattern:
     case Operation::kGlobal:
     case Operation::kIgnoreCase:
@@ -36,7 +35,7 @@ std::string DescribeFailure(const Error& error) {
   std::string line = "quillmore: ";
   line += Goal(error.operation());
   line += ": ";
-  line += error.cause().empty() ? "unknown failure" : error.cause();
+  line += *error.what() == '\0' ? "unknown failure" : error.what();
   line += " (";
   line += OperationName(error.operation());
   line += ", status ";

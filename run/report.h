@@ -37,8 +37,7 @@ int RunAndReport(OpenClipboard&& open_clipboard, MakeEngine&& make_engine,
   } catch (const Error& error) {
     report(DescribeFailure(error));
   } catch (const std::bad_alloc&) {
-    report(DescribeFailure(Error(status::kOutOfMemory, "quillmore",
-                                 Operation::kRun,
+    report(DescribeFailure(Error(status::kOutOfMemory, Operation::kRun,
                                  "not enough memory for the text")));
   }
   return kExitFailure;

@@ -113,7 +113,7 @@ SignalHold::~SignalHold() {
   sigprocmask(SIG_SETMASK, &mask_before_hold, nullptr);
 }
 
-void ForkClipboardServer(Operation operation, const std::vector<int>& kept,
+void ForkClipboardServer(const std::vector<int>& kept,
                          const std::function<void()>& serve,
                          const std::vector<std::string_view>& left_behind) {
   AdviseInside(left_behind, MADV_DONTFORK);
@@ -121,9 +121,8 @@ void ForkClipboardServer(Operation operation, const std::vector<int>& kept,
   // Ours as before: this process may yet free them, and fork again.
   if (pid != 0) AdviseInside(left_behind, MADV_DOFORK);
   if (pid < 0) {
-    Fail(status::kFail, operation,
-         std::string("cannot start the clipboard server: ") +
-             std::strerror(errno));
+    Fail(status::kFail, std::string("cannot start the clipboard server: ") +
+                            std::strerror(errno));
   }
   if (pid > 0) return;  // it serves on: it is no longer ours to end
   Detach(kept);

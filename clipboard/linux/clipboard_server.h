@@ -9,7 +9,6 @@
 #include <string_view>
 #include <vector>
 
-#include "base/operation.h"
 #include "clipboard/linux/deadlines.h"
 
 namespace quillmore::linux_clipboard {
@@ -48,7 +47,7 @@ class SignalHold {
 // serve() and exits. The parent
 // returns at once and must neither use the connection again nor end it,
 // which would shut the child's socket down; it just leaves it to the
-// process's end. Throws Error if fork fails, with the connection still the
+// process's end. Fails if fork fails, with the connection still the
 // caller's.
 //
 // The server would otherwise hold, besides the text it serves, every large
@@ -56,7 +55,7 @@ class SignalHold {
 // inherits them all and the parent soon lets go of its share. The texts in
 // left_behind are not inherited: the child must never touch them, nor may
 // any of them have been freed.
-void ForkClipboardServer(Operation operation, const std::vector<int>& kept,
+void ForkClipboardServer(const std::vector<int>& kept,
                          const std::function<void()>& serve,
                          const std::vector<std::string_view>& left_behind = {});
 

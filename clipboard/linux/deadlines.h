@@ -7,6 +7,7 @@
 #include <chrono>
 #include <climits>
 #include <cstddef>
+#include <string>
 
 namespace quillmore::linux_clipboard {
 
@@ -27,6 +28,15 @@ inline constexpr std::size_t kMaxTextSize = std::size_t{256} << 20;
 inline constexpr std::chrono::milliseconds kRequestorTimeout{5000};
 // How long the server keeps finishing transfers after losing the clipboard.
 inline constexpr std::chrono::milliseconds kFinishTimeout{5000};
+
+// A limit as the messages give it ("2 s", "0.5 s"), so that none can
+// drift from the constant.
+inline std::string InSeconds(std::chrono::milliseconds limit) {
+  const long long ms = limit.count();
+  std::string text = std::to_string(ms / 1000);
+  if (ms % 1000 != 0) text += "." + std::to_string(ms % 1000 / 100);
+  return text + " s";
+}
 
 // Why an event loop's wait returned.
 enum class Wake {

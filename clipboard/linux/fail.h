@@ -1,21 +1,16 @@
-// How both Linux backends fail: an Error naming the interface and the
-// operation that was being done.
+// How both Linux backends fail: a Failure, with a status and a cause. Which
+// operation it failed is added at the edge (linux_clipboard_text.cc).
 #ifndef QUILLMORE_CLIPBOARD_LINUX_FAIL_H_
 #define QUILLMORE_CLIPBOARD_LINUX_FAIL_H_
 
 #include <string>
-#include <utility>
 
 #include "base/error.h"
-#include "base/operation.h"
 
 namespace quillmore::linux_clipboard {
 
-inline constexpr char kInterface[] = "ClipboardText";
-
-[[noreturn]] inline void Fail(StatusCode code, Operation operation,
-                              std::string cause) {
-  throw Error(code, kInterface, operation, std::move(cause));
+[[noreturn]] inline void Fail(StatusCode code, const std::string& cause) {
+  throw Failure(code, cause);
 }
 
 }  // namespace quillmore::linux_clipboard

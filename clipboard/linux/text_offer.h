@@ -13,7 +13,6 @@ namespace quillmore::linux_clipboard {
 
 class TextOffer {
  public:
-  // No text: what Clear offers.
   TextOffer() = default;
   // The text as SetText was given it, with Linux line breaks.
   static TextOffer Of(std::string_view text) {
@@ -23,7 +22,6 @@ class TextOffer {
     return offer;
   }
 
-  bool has_text() const { return utf8_ != nullptr; }
   // Whether the text is also offered as Latin-1.
   bool latin1_ok() const { return latin1_ok_; }
   const std::shared_ptr<const std::string>& Utf8() const { return utf8_; }

@@ -75,7 +75,8 @@ int ConnectSocket(const std::string& name, std::string* why_not) {
     *why_not =
         errno == EAGAIN || errno == EINPROGRESS
             ? "the Wayland compositor \"" + name +
-                  "\" did not accept a connection within 2 s"
+                  "\" did not accept a connection within " +
+                  linux_clipboard::InSeconds(kAnswerTimeout)
             : "cannot connect to the Wayland compositor \"" + name + "\"";
     return -1;
   }
@@ -101,9 +102,7 @@ void Connection::OnGlobal(void* data, wl_registry*, std::uint32_t name,
   if (slot != nullptr && !slot->present()) *slot = Global{name, version};
 }
 
-std::unique_ptr<Connection> Connection::Open(Operation operation,
-                                             std::string* why_not,
-                                             const Globals* known) {
+std::unique_ptr<Connection> Connection::Open(std::string* why_not) {
   const char* name = std::getenv("WAYLAND_DISPLAY");
   if (name == nullptr || *name == '\0') {
     *why_not = "WAYLAND_DISPLAY is not set";
@@ -130,14 +129,10 @@ std::unique_ptr<Connection> Connection::Open(Operation operation,
   }
   wl_registry_add_listener(connection->registry_.get(), &kRegistryListener,
                            connection.get());
-  if (known != nullptr) {
-    connection->globals_ = *known;
-    return connection;
-  }
   try {
-    connection->Sync(operation);
-  } catch (const Error& error) {
-    *why_not = error.cause();
+    connection->Sync();
+  } catch (const Failure& failure) {
+    *why_not = failure.what();
     return nullptr;
   }
   return connection;
@@ -194,7 +189,7 @@ Wake Connection::Wait(Clock::time_point deadline, int extra_fd,
   }
 }
 
-void Connection::Sync(Operation operation) {
+void Connection::Sync() {
   static constexpr wl_callback_listener kDone = {
       [](void* data, wl_callback*, std::uint32_t) {
         *static_cast<bool*>(data) = true;
@@ -202,33 +197,34 @@ void Connection::Sync(Operation operation) {
   bool done = false;
   Proxy<wl_callback> callback(wl_display_sync(display()));
   if (!callback) {
-    Fail(status::kOutOfMemory, operation,
+    Fail(status::kOutOfMemory,
          "not enough memory to talk to the Wayland compositor");
   }
   wl_callback_add_listener(callback.get(), &kDone, &done);
   const Wake wake =
       Wait(Clock::now() + kAnswerTimeout, -1, [&] { return done; });
-  if (wake == Wake::kBroken) FailBroken(operation);
+  if (wake == Wake::kBroken) FailBroken();
   if (wake == Wake::kTimeout) {
-    Fail(status::kTimeout, operation,
-         "the Wayland compositor \"" + name_ + "\" did not answer within 2 s");
+    Fail(status::kTimeout, "the Wayland compositor \"" + name_ +
+                               "\" did not answer within " +
+                               linux_clipboard::InSeconds(kAnswerTimeout));
   }
 }
 
-void Connection::FailBroken(Operation operation) const {
+void Connection::FailBroken() const {
   const int error = wl_display_get_error(display());
   if (error == EPROTO) {
     const wl_interface* interface = nullptr;
     std::uint32_t id = 0;
     const std::uint32_t code =
         wl_display_get_protocol_error(display(), &interface, &id);
-    Fail(status::kFail, operation,
+    Fail(status::kFail,
          "the Wayland compositor ended the connection (protocol error " +
              std::to_string(code) + " on " +
              (interface != nullptr ? interface->name : "an unknown object") +
              ")");
   }
-  Fail(status::kFail, operation,
+  Fail(status::kFail,
        "the connection to the Wayland compositor \"" + name_ + "\" was lost" +
            (error != 0 ? std::string(": ") + std::strerror(error) : ""));
 }

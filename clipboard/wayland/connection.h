@@ -16,7 +16,6 @@
 #include <string>
 #include <vector>
 
-#include "base/operation.h"
 #include "clipboard/linux/deadlines.h"
 #include "clipboard/linux/file_descriptor.h"
 #include "clipboard/linux/transfers.h"
@@ -46,13 +45,8 @@ struct Transfer : linux_clipboard::TransferProgress {
 class Connection {
  public:
   // Connects to the compositor named by WAYLAND_DISPLAY and learns what it
-  // offers. Null, with *why_not, if there is none to use. Where another
-  // connection has learnt that already, known saves the round trip: the
-  // names of globals are the compositor's, the same for every client.
-  // operation names the caller in the failure, should it reach the user.
-  static std::unique_ptr<Connection> Open(Operation operation,
-                                          std::string* why_not,
-                                          const Globals* known = nullptr);
+  // offers. Null, with *why_not, if there is none to use.
+  static std::unique_ptr<Connection> Open(std::string* why_not);
 
   Connection(const Connection&) = delete;
   Connection& operator=(const Connection&) = delete;
@@ -68,8 +62,8 @@ class Connection {
             const std::function<bool()>& stop);
   // A round trip: everything sent before has been handled by the
   // compositor, and everything it sent in return has been dispatched.
-  void Sync(Operation operation);
-  [[noreturn]] void FailBroken(Operation operation) const;
+  void Sync();
+  [[noreturn]] void FailBroken() const;
 
   // Takes over a reader's pipe and feeds it data from the next Wait on.
   void Feed(FileDescriptor fd, std::shared_ptr<const std::string> data);

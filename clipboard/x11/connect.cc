@@ -21,7 +21,10 @@
 #include <cstdlib>
 #include <cstring>
 #include <string>
+#include <utility>
 
+#include "base/handle.h"
+#include "clipboard/linux/deadlines.h"
 #include "clipboard/linux/fail.h"
 #include "clipboard/linux/file_descriptor.h"
 #include "clipboard/x11/session.h"
@@ -139,32 +142,36 @@ std::string Refusal(const std::string& reason) {
   return cause;
 }
 
-}  // namespace
-
-xcb_connection_t* ConnectToDisplay(Operation operation, const char* display,
-                                   int* screen) {
-  const auto fail = [&](std::string cause) {
-    linux_clipboard::Fail(status::kFail, operation, std::move(cause));
-  };
-  char* raw_host = nullptr;
+// Where the display is, from its name: the host ("" for this machine's
+// socket), the display number and the screen.
+struct DisplayName {
+  std::string host;
   int number = 0;
-  if (!xcb_parse_display(display, &raw_host, &number, screen)) {
-    fail(std::string("the X display name \"") + display + "\" is not valid");
+};
+DisplayName ParseDisplay(const char* display, int* screen) {
+  char* host = nullptr;
+  DisplayName name;
+  if (!xcb_parse_display(display, &host, &name.number, screen)) {
+    Fail(status::kFail,
+         std::string("the X display name \"") + display + "\" is not valid");
   }
-  std::string host = raw_host;
-  std::free(raw_host);
+  name.host = host;
+  std::free(host);
+  return name;
+}
 
-  ConnectTimer timer(linux_clipboard::kAnswerTimeout);
-  // The address the server's authorization entries are filed under.
-  std::string address;
-  unsigned short family = FamilyLocal;
+// The socket to the display's server; *family and *address are what its
+// authorization entries are filed under.
+FileDescriptor ConnectSocket(const char* display, const DisplayName& name,
+                             unsigned short* family, std::string* address) {
   FileDescriptor fd;
+  *family = FamilyLocal;
   errno = 0;  // A name that does not resolve fails without setting it.
-  if (host.empty() || host == "unix") {
-    fd = ConnectLocal(number);
+  if (name.host.empty() || name.host == "unix") {
+    fd = ConnectLocal(name.number);
   } else {
-    fd = ConnectTcp(host, number, &address);
-    if (!address.empty() && address[0] != 127) family = FamilyInternet;
+    fd = ConnectTcp(name.host, name.number, address);
+    if (!address->empty() && (*address)[0] != 127) *family = FamilyInternet;
   }
   if (!fd) {
     // No server there at all (no socket, or nobody listening) needs no
@@ -173,31 +180,47 @@ xcb_connection_t* ConnectToDisplay(Operation operation, const char* display,
     std::string cause =
         std::string("cannot connect to the X display \"") + display + "\"";
     if (deadline_passed) {
-      cause += ": no answer within 2 s";
+      cause += ": no answer within " +
+               linux_clipboard::InSeconds(linux_clipboard::kAnswerTimeout);
     } else if (error != 0 && error != ENOENT && error != ECONNREFUSED) {
       cause += std::string(": ") + std::strerror(error);
     }
-    fail(cause);
+    Fail(status::kFail, cause);
   }
-  if (family == FamilyLocal) {
-    char name[256] = {};
-    gethostname(name, sizeof name - 1);
-    address = name;
+  if (*family == FamilyLocal) {
+    char host[256] = {};
+    gethostname(host, sizeof host - 1);
+    *address = host;
   }
+  return fd;
+}
+
+// The best MIT-MAGIC-COOKIE-1 entry for the display, if any, found as xcb
+// finds it.
+struct AuthTraits {
+  using Value = Xauth*;
+  static Xauth* Empty() noexcept { return nullptr; }
+  static void Release(Xauth* entry) noexcept { XauDisposeAuth(entry); }
+};
+Handle<AuthTraits> FindAuthorization(unsigned short family,
+                                     const std::string& address, int number) {
   const std::string number_text = std::to_string(number);
   char kCookie[] = "MIT-MAGIC-COOKIE-1";
   char* names[] = {kCookie};
   const int lengths[] = {static_cast<int>(sizeof kCookie - 1)};
-  Xauth* entry = XauGetBestAuthByAddr(family, address.size(), address.data(),
-                                      number_text.size(), number_text.data(), 1,
-                                      names, lengths);
+  return Handle<AuthTraits>(XauGetBestAuthByAddr(
+      family, address.size(), address.data(), number_text.size(),
+      number_text.data(), 1, names, lengths));
+}
+
+// xcb_connect_to_fd, with what xcb writes to stderr when the server
+// refuses (its reason) caught in *reason by a pipe there for the moment.
+xcb_connection_t* ConnectCatchingReason(FileDescriptor fd, Xauth* entry,
+                                        std::string* reason) {
   xcb_auth_info_t auth{};
   if (entry != nullptr) {
     auth = {entry->name_length, entry->name, entry->data_length, entry->data};
   }
-
-  // xcb writes a refusal's reason to stderr: a pipe there for the moment
-  // catches it for our one line.
   int reason_pipe[2] = {-1, -1};
   const int saved_stderr = dup(STDERR_FILENO);
   if (saved_stderr >= 0 && pipe2(reason_pipe, O_CLOEXEC | O_NONBLOCK) == 0) {
@@ -210,21 +233,37 @@ xcb_connection_t* ConnectToDisplay(Operation operation, const char* display,
     dup2(saved_stderr, STDERR_FILENO);
     close(saved_stderr);
   }
-  std::string reason;
   if (reason_pipe[0] >= 0) {
     char buffer[512];
     const ssize_t n = read(reason_pipe[0], buffer, sizeof buffer);
-    if (n > 0) reason.assign(buffer, static_cast<std::size_t>(n));
+    if (n > 0) reason->assign(buffer, static_cast<std::size_t>(n));
     close(reason_pipe[0]);
   }
-  if (entry != nullptr) XauDisposeAuth(entry);
+  return c;
+}
+
+}  // namespace
+
+xcb_connection_t* ConnectToDisplay(const char* display, int* screen) {
+  const DisplayName name = ParseDisplay(display, screen);
+  ConnectTimer timer(linux_clipboard::kAnswerTimeout);
+  unsigned short family = FamilyLocal;
+  std::string address;
+  FileDescriptor fd = ConnectSocket(display, name, &family, &address);
+  const Handle<AuthTraits> entry =
+      FindAuthorization(family, address, name.number);
+  std::string reason;
+  xcb_connection_t* c =
+      ConnectCatchingReason(std::move(fd), entry.get(), &reason);
   if (xcb_connection_has_error(c)) {
     xcb_disconnect(c);
     if (deadline_passed && reason.empty()) {
-      fail(std::string("the X display \"") + display +
-           "\" did not answer within 2 s");
+      Fail(status::kFail,
+           std::string("the X display \"") + display +
+               "\" did not answer within " +
+               linux_clipboard::InSeconds(linux_clipboard::kAnswerTimeout));
     }
-    fail(Refusal(reason));
+    Fail(status::kFail, Refusal(reason));
   }
   return c;
 }

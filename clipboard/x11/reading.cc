@@ -16,7 +16,6 @@
 namespace quillmore::x11_clipboard {
 
 using linux_clipboard::kAnswerTimeout;
-using linux_clipboard::kMaxTextSize;
 using linux_clipboard::Latin1ToUtf8;
 
 // UTF8_STRING straight away, since nearly every owner has it: the owner's
@@ -24,7 +23,7 @@ using linux_clipboard::Latin1ToUtf8;
 // not "no text" until the list says so: the owner may have changed under
 // us, and a new owner rightly refuses a request older than its ownership.
 std::string Session::Read() {
-  read_start_ = Clock::now();
+  read_limits_ = linux_clipboard::ReadLimits();
   time_ = TakeServerTime();
   read_time_ = time_;
   const auto owner_cookie = xcb_get_selection_owner(c(), atoms_.clipboard);
@@ -106,7 +105,8 @@ xcb_timestamp_t Session::TakeServerTime() {
       &event);
   if (wake == Wake::kBroken) FailConnection();
   if (wake != Wake::kEvent) {
-    Fail(status::kTimeout, "the X server did not answer within 2 s");
+    Fail(status::kTimeout, "the X server did not answer within " +
+                               linux_clipboard::InSeconds(kAnswerTimeout));
   }
   return reinterpret_cast<const xcb_property_notify_event_t*>(event.get())
       ->time;
@@ -118,11 +118,6 @@ void Session::Convert(xcb_atom_t target, xcb_timestamp_t time) {
                         atoms_.property, time);
 }
 
-Clock::time_point Session::ReadDeadline(std::size_t received) const {
-  return read_start_ + linux_clipboard::kReadTimeout +
-         linux_clipboard::kReadTimePerMiB * static_cast<int>(received >> 20);
-}
-
 // The owner's answer to Convert(target): the text, or nothing if refused.
 // An answer that came while another program took the clipboard is not the
 // clipboard's text any more: it fails the read. The owner is asked along
@@ -130,18 +125,16 @@ Clock::time_point Session::ReadDeadline(std::size_t received) const {
 std::optional<Received> Session::TakeAnswer(xcb_atom_t target,
                                             xcb_window_t owner) {
   Event event;
+  read_limits_.Waiting();
   const Wake wake = WaitForEvent<xcb_selection_notify_event_t>(
-      std::min(Clock::now() + kAnswerTimeout, ReadDeadline(0)),
-      XCB_SELECTION_NOTIFY,
+      read_limits_.Deadline(0), XCB_SELECTION_NOTIFY,
       [&](const xcb_selection_notify_event_t& n) {
         return n.requestor == window() && n.selection == atoms_.clipboard &&
                n.target == target;
       },
       &event);
   if (wake == Wake::kBroken) FailConnection();
-  if (wake != Wake::kEvent) {
-    Fail(status::kTimeout, "the owning program did not answer within 2 s");
-  }
+  if (wake != Wake::kEvent) read_limits_.FailTimedOut(0);
   const auto* notify =
       reinterpret_cast<const xcb_selection_notify_event_t*>(event.get());
   if (notify->property == XCB_NONE) return std::nullopt;  // refused
@@ -192,19 +185,15 @@ std::optional<Received> Session::ReadProperty(xcb_atom_t property) {
 }
 
 Received Session::ReadIncr(xcb_atom_t property, std::size_t size_hint) {
-  const auto too_large = [&] {
-    Fail(status::kFail, "the text on the clipboard is larger than " +
-                            std::to_string(kMaxTextSize >> 20) + " MiB");
-  };
-  if (size_hint > kMaxTextSize) too_large();
+  linux_clipboard::ReadLimits::CheckSize(size_hint);
   Received received{XCB_NONE, 8, {}, true};
   // The announced size is only a lower bound; it saves most reallocations.
   received.bytes.reserve(size_hint);
   for (;;) {
-    const Clock::time_point deadline = ReadDeadline(received.bytes.size());
     Event event;
+    read_limits_.Waiting();
     const Wake wake = WaitForEvent<xcb_property_notify_event_t>(
-        std::min(Clock::now() + kAnswerTimeout, deadline), XCB_PROPERTY_NOTIFY,
+        read_limits_.Deadline(received.bytes.size()), XCB_PROPERTY_NOTIFY,
         [&](const xcb_property_notify_event_t& n) {
           return n.window == window() && n.atom == property &&
                  n.state == XCB_PROPERTY_NEW_VALUE;
@@ -212,15 +201,12 @@ Received Session::ReadIncr(xcb_atom_t property, std::size_t size_hint) {
         &event);
     if (wake == Wake::kBroken) FailConnection();
     if (wake != Wake::kEvent) {
-      Fail(status::kTimeout,
-           Clock::now() >= deadline
-               ? "the owning program sent the text too slowly"
-               : "the owning program stopped sending the text for 2 s");
+      read_limits_.FailTimedOut(received.bytes.size());
     }
     XPtr<xcb_get_property_reply_t> reply = GetOwnProperty(property);
     const int length = xcb_get_property_value_length(reply.get());
     if (length == 0) return received;  // the zero-length chunk: all sent
-    if (received.bytes.size() + length > kMaxTextSize) too_large();
+    linux_clipboard::ReadLimits::CheckSize(received.bytes.size() + length);
     if (received.type == XCB_NONE) {
       received.type = reply->type;
       received.format = reply->format;

@@ -99,15 +99,12 @@ void Session::Answer(const xcb_selection_request_event_t& request) {
 
 bool Session::Convert(xcb_window_t requestor, xcb_atom_t target,
                       xcb_atom_t property) {
-  const bool has_text = offer_.has_text();
   if (target == atoms_.targets) {
-    std::vector<xcb_atom_t> list = {atoms_.targets, atoms_.timestamp,
-                                    atoms_.multiple};
-    if (has_text) {
-      list.insert(list.end(), {atoms_.save_targets, atoms_.utf8_string,
-                               atoms_.text_plain_utf8});
-      if (offer_.latin1_ok())
-        list.insert(list.end(), {XCB_ATOM_STRING, atoms_.text});
+    std::vector<xcb_atom_t> list = {atoms_.targets,     atoms_.timestamp,
+                                    atoms_.multiple,    atoms_.save_targets,
+                                    atoms_.utf8_string, atoms_.text_plain_utf8};
+    if (offer_.latin1_ok()) {
+      list.insert(list.end(), {XCB_ATOM_STRING, atoms_.text});
     }
     xcb_change_property(c(), XCB_PROP_MODE_REPLACE, requestor, property,
                         XCB_ATOM_ATOM, 32, list.size(), list.data());
@@ -118,7 +115,6 @@ bool Session::Convert(xcb_window_t requestor, xcb_atom_t target,
                         XCB_ATOM_INTEGER, 32, 1, &owned_since_);
     return true;
   }
-  if (!has_text) return false;
   if (target == atoms_.save_targets) {
     // Only a signal that we take part in the clipboard manager's hand-over;
     // the answer carries no data.

@@ -24,46 +24,64 @@ namespace quillmore::x11_clipboard {
 
 using linux_clipboard::kAnswerTimeout;
 
-std::unique_ptr<Session> Session::Open(Operation operation) {
+namespace {
+
+// Asks for every atom's number by its name; TakeAtoms collects the answers.
+struct AtomCookies {
+#define QUILLMORE_ATOM_COOKIE(field, name) xcb_intern_atom_cookie_t field;
+  QUILLMORE_X11_ATOMS(QUILLMORE_ATOM_COOKIE)
+#undef QUILLMORE_ATOM_COOKIE
+};
+
+AtomCookies AskAtoms(xcb_connection_t* c) {
+  AtomCookies cookies;
+#define QUILLMORE_ASK_ATOM(field, name) \
+  cookies.field = xcb_intern_atom(c, 0, sizeof name - 1, name);
+  QUILLMORE_X11_ATOMS(QUILLMORE_ASK_ATOM)
+#undef QUILLMORE_ASK_ATOM
+  return cookies;
+}
+
+xcb_atom_t TakeAtom(xcb_connection_t* c, xcb_intern_atom_cookie_t cookie,
+                    const char* name) {
+  XPtr<xcb_intern_atom_reply_t> reply(
+      xcb_intern_atom_reply(c, cookie, nullptr));
+  if (!reply)
+    Fail(status::kFail, std::string("the X server refused the atom ") + name);
+  return reply->atom;
+}
+
+Atoms TakeAtoms(xcb_connection_t* c, const AtomCookies& cookies) {
+  Atoms atoms;
+#define QUILLMORE_TAKE_ATOM(field, name) \
+  atoms.field = TakeAtom(c, cookies.field, name);
+  QUILLMORE_X11_ATOMS(QUILLMORE_TAKE_ATOM)
+#undef QUILLMORE_TAKE_ATOM
+  return atoms;
+}
+
+}  // namespace
+
+std::unique_ptr<Session> Session::Open() {
   const char* display = std::getenv("DISPLAY");
   if (display == nullptr || *display == '\0') {
-    linux_clipboard::Fail(status::kFail, operation,
-                          "no X display to use (DISPLAY is not set)");
+    Fail(status::kFail, "no X display to use (DISPLAY is not set)");
   }
   int screen_number = 0;
-  Connection connection(ConnectToDisplay(operation, display, &screen_number));
+  Connection connection(ConnectToDisplay(display, &screen_number));
   xcb_connection_t* c = connection.get();
   xcb_screen_iterator_t screens = xcb_setup_roots_iterator(xcb_get_setup(c));
   for (int i = 0; i < screen_number && screens.rem > 0; ++i) {
     xcb_screen_next(&screens);
   }
   if (screens.rem == 0) {
-    linux_clipboard::Fail(
-        status::kFail, operation,
-        std::string("the X display \"") + display + "\" has no such screen");
+    Fail(status::kFail,
+         std::string("the X display \"") + display + "\" has no such screen");
   }
 
   // One round trip for all of it: the atoms, our window, a first server
   // timestamp, and whether BIG-REQUESTS is there for the server to use.
-  static constexpr const char* kNames[] = {"CLIPBOARD",
-                                           "TARGETS",
-                                           "TIMESTAMP",
-                                           "MULTIPLE",
-                                           "SAVE_TARGETS",
-                                           "UTF8_STRING",
-                                           "text/plain;charset=utf-8",
-                                           "TEXT",
-                                           "INCR",
-                                           "ATOM_PAIR",
-                                           "CLIPBOARD_MANAGER",
-                                           "NULL",
-                                           "QUILLMORE_SELECTION"};
-  constexpr std::size_t kCount = sizeof kNames / sizeof kNames[0];
-  static_assert(kCount == sizeof(Atoms) / sizeof(xcb_atom_t));
-  xcb_intern_atom_cookie_t cookies[kCount];
-  for (std::size_t i = 0; i < kCount; ++i) {
-    cookies[i] = xcb_intern_atom(c, 0, std::strlen(kNames[i]), kNames[i]);
-  }
+  const AtomCookies cookies = AskAtoms(c);
   xcb_prefetch_extension_data(c, &xcb_big_requests_id);
   // An unmapped input-only window: it never shows, it only owns the
   // selection, receives the answers and gives us server timestamps.
@@ -77,30 +95,15 @@ std::unique_ptr<Session> Session::Open(Operation operation) {
   xcb_change_property(c, XCB_PROP_MODE_APPEND, id, kTimeProperty,
                       XCB_ATOM_STRING, 8, 0, nullptr);
 
-  Atoms atoms;
-  xcb_atom_t values[kCount];
-  for (std::size_t i = 0; i < kCount; ++i) {
-    XPtr<xcb_intern_atom_reply_t> reply(
-        xcb_intern_atom_reply(c, cookies[i], nullptr));
-    if (!reply) {
-      linux_clipboard::Fail(
-          status::kFail, operation,
-          std::string("the X server refused the atom ") + kNames[i]);
-    }
-    values[i] = reply->atom;
-  }
-  std::memcpy(&atoms, values, sizeof atoms);
+  const Atoms atoms = TakeAtoms(c, cookies);
   XPtr<xcb_generic_error_t> error(xcb_request_check(c, created));
   if (error) {
     window.Abandon();
-    linux_clipboard::Fail(status::kFail, operation,
-                          "the X server refused to create a window (X error " +
-                              std::to_string(error->error_code) + ")");
+    Fail(status::kFail, "the X server refused to create a window (X error " +
+                            std::to_string(error->error_code) + ")");
   }
-  std::unique_ptr<Session> session(
+  return std::unique_ptr<Session>(
       new Session(std::move(connection), std::move(window), atoms));
-  session->set_operation(operation);
-  return session;
 }
 
 // ---------------------------------------------------------------------------
@@ -194,7 +197,7 @@ bool Session::StillHolds(std::string_view read) {
   try {
     AskServerTime();  // for the read to start from, as Open asked the first
     return Read() == read;
-  } catch (const Error&) {
+  } catch (const Failure&) {
     return false;  // changing, or its owner hangs: not the text we read
   }
 }
@@ -212,8 +215,7 @@ xcb_window_t Session::SelectionOwner(xcb_get_selection_owner_cookie_t cookie) {
 void Session::HandOver(const std::vector<std::string_view>& left_behind) {
   if (xcb_flush(c()) <= 0) FailConnection();
   linux_clipboard::ForkClipboardServer(
-      operation_, {xcb_get_file_descriptor(c())}, [&] { Serve(); },
-      left_behind);
+      {xcb_get_file_descriptor(c())}, [&] { Serve(); }, left_behind);
   handed_over_ = true;
 }
 

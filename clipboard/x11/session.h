@@ -33,17 +33,18 @@
 #include <vector>
 
 #include "base/handle.h"
-#include "base/operation.h"
 #include "clipboard/linux/clipboard_server.h"
 #include "clipboard/linux/deadlines.h"
 #include "clipboard/linux/display_connection.h"
 #include "clipboard/linux/fail.h"
+#include "clipboard/linux/read_limits.h"
 #include "clipboard/linux/text_offer.h"
 #include "clipboard/linux/transfers.h"
 
 namespace quillmore::x11_clipboard {
 
 using linux_clipboard::Clock;
+using linux_clipboard::Fail;
 using linux_clipboard::TextOffer;
 using linux_clipboard::Wake;
 
@@ -65,10 +66,9 @@ using Connection =
     linux_clipboard::DisplayConnection<xcb_connection_t, xcb_disconnect,
                                        xcb_get_file_descriptor>;
 
-// Connects to display within kAnswerTimeout (connect.cc). Throws Error as
-// operation, with the server's reason when it refuses.
-xcb_connection_t* ConnectToDisplay(Operation operation, const char* display,
-                                   int* screen);
+// Connects to display within kAnswerTimeout (connect.cc). Fails with the
+// server's reason when it refuses.
+xcb_connection_t* ConnectToDisplay(const char* display, int* screen);
 
 // A window of ours, destroyed by its owner.
 struct WindowId {
@@ -92,9 +92,27 @@ using Window = Handle<WindowTraits>;
 // one goes out before the atoms are known.
 inline constexpr xcb_atom_t kTimeProperty = XCB_ATOM_WM_NAME;
 
+// The atoms the session uses, each by its field and its name.
+#define QUILLMORE_X11_ATOMS(A)                     \
+  A(clipboard, "CLIPBOARD")                        \
+  A(targets, "TARGETS")                            \
+  A(timestamp, "TIMESTAMP")                        \
+  A(multiple, "MULTIPLE")                          \
+  A(save_targets, "SAVE_TARGETS")                  \
+  A(utf8_string, "UTF8_STRING")                    \
+  A(text_plain_utf8, "text/plain;charset=utf-8")   \
+  A(text, "TEXT")                                  \
+  A(incr, "INCR")                                  \
+  A(atom_pair, "ATOM_PAIR")                        \
+  A(clipboard_manager, "CLIPBOARD_MANAGER")        \
+  A(null, "NULL")                                  \
+  /* the property our window is sent answers in */ \
+  A(property, "QUILLMORE_SELECTION")
+
 struct Atoms {
-  xcb_atom_t clipboard, targets, timestamp, multiple, save_targets, utf8_string,
-      text_plain_utf8, text, incr, atom_pair, clipboard_manager, null, property;
+#define QUILLMORE_ATOM_FIELD(field, name) xcb_atom_t field;
+  QUILLMORE_X11_ATOMS(QUILLMORE_ATOM_FIELD)
+#undef QUILLMORE_ATOM_FIELD
 };
 
 // An incremental (INCR) transfer to one requestor: each time it deletes the
@@ -114,9 +132,8 @@ struct Received {
 
 class Session {
  public:
-  // Connects to the display named by DISPLAY. operation names the caller in
-  // the error if that fails.
-  static std::unique_ptr<Session> Open(Operation operation);
+  // Connects to the display named by DISPLAY.
+  static std::unique_ptr<Session> Open();
   // Once the server has been forked the connection is the child's: the run
   // must neither use it nor end it (ending it shuts the socket down).
   ~Session() {
@@ -125,8 +142,6 @@ class Session {
       linux_clipboard::LetGoAfterFork(connection_);
     }
   }
-
-  void set_operation(Operation operation) { operation_ = operation; }
 
   // The text on the clipboard; empty only when its owner offers no text.
   // Fails when the owner changes or refuses a text type it offered.
@@ -152,10 +167,7 @@ class Session {
 
   xcb_connection_t* c() const { return connection_.get(); }
   xcb_window_t window() const { return window_.get().id; }
-  [[noreturn]] void Fail(StatusCode code, std::string cause) const {
-    linux_clipboard::Fail(code, operation_, std::move(cause));
-  }
-  [[noreturn]] void FailConnection() const {
+  [[noreturn]] static void FailConnection() {
     Fail(status::kFail, "the connection to the X server was lost");
   }
 
@@ -176,8 +188,6 @@ class Session {
   Received ReadIncr(xcb_atom_t property, std::size_t size_hint);
   // The property our window was sent, or fails as the read.
   XPtr<xcb_get_property_reply_t> GetOwnProperty(xcb_atom_t property);
-  // When the read must have ended, given what it has received so far.
-  Clock::time_point ReadDeadline(std::size_t received) const;
 
   // The forked server.
   void Serve();
@@ -218,14 +228,13 @@ class Session {
   Window window_;
   Atoms atoms_;
   std::size_t incr_limit_ = 0;
-  Operation operation_ = Operation::kGetText;
   bool handed_over_ = false;
 
   // The time of the read's latest request, and the time before which the
   // owner it read from took the clipboard.
   xcb_timestamp_t time_ = XCB_CURRENT_TIME;
   xcb_timestamp_t read_time_ = XCB_CURRENT_TIME;
-  Clock::time_point read_start_;
+  linux_clipboard::ReadLimits read_limits_;
 
   bool owned_ = false;
   // The client that owns CLIPBOARD_MANAGER (its windows' ids with the

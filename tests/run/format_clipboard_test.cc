@@ -43,7 +43,7 @@ class FakeClipboard : public ClipboardText<char> {
     const int write = ++calls - 2;  // 1 the result, 2 the source put back
     if (write == c.copied_before) text = "newer";
     if (write <= c.failing_writes) {
-      throw Error(status::kAccessDenied, "Fake", Operation::kSetText, "busy");
+      throw Error(status::kAccessDenied, Operation::kSetText, "busy");
     }
     text = std::string(value);
   }
