@@ -31,7 +31,6 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
-#include <string>
 #include <string_view>
 #include <type_traits>
 
@@ -97,22 +96,6 @@ class FusedLayout {
   Unit held_[kLookahead - 1] = {};
   std::size_t held_count_ = 0;
 };
-
-// The whole text at once, for callers that have it in memory.
-template <typename Unit>
-std::basic_string<Unit> FusedLayoutSql(std::basic_string_view<Unit> text) {
-  constexpr std::size_t kPiece = std::size_t{1} << 16;
-  FusedLayout<Unit> layout;
-  std::basic_string<Unit> out;
-  std::basic_string<Unit> room(FusedLayout<Unit>::OutputRoom(kPiece), Unit{});
-  for (std::size_t at = 0; at < text.size(); at += kPiece) {
-    const std::size_t written =
-        layout.Feed(text.substr(at, kPiece), room.data());
-    out.append(room.data(), written);
-  }
-  out.append(room.data(), layout.Finish(room.data()));
-  return out;
-}
 
 // The exact decision for a pending space, however few units follow it.
 template <typename Unit>

@@ -1,7 +1,9 @@
 // The fast parts of the fused layout (fused_layout.h): the vector scan that
 // finds the units needing a decision, and the keyword check that decides a
-// pending space from one 8-byte word. Baseline instructions only (SSE2 on
-// x86, through unit_vector.h), so the filter runs on any x86-64.
+// pending space from one 8-byte word. The window loop is compiled twice:
+// for the baseline (SSE2 on x86, through unit_vector.h), so the filter runs
+// on any x86-64, and on x86 once more for AVX2, which FusedLayout calls only
+// where the processor has it.
 // Covered with the fused layout: the case table and the rule chain as
 // reference in tests/layout/layout_sql_test.cc, and the fuzzer.
 #ifndef QUILLMORE_LAYOUT_FUSED_SCAN_H_

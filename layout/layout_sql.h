@@ -15,12 +15,9 @@
 #include <string_view>
 
 #include "base/error.h"
+#include "base/memory_advice.h"
 #include "layout/pattern_engine.h"
 #include "layout/unit_vector.h"
-
-#if defined(__linux__)
-#include <sys/mman.h>
-#endif
 
 namespace quillmore {
 
@@ -49,50 +46,6 @@ inline constexpr std::array<LayoutRule, 5> kLayoutRules = {{
     // OR starts a line, indented by three.
     {" (or)", true, "\r\n   $1"},
 }};
-
-// Asks for the room of a large buffer to be backed by huge pages where the
-// system offers them, so its first writes take one page fault per 2 MiB
-// rather than per 4 KiB: on large texts the faults on fresh memory cost as
-// much as the rules themselves. Only a hint; nothing changes where it is
-// refused.
-inline void AdviseHugePages(void* begin, std::size_t bytes) {
-#if defined(__linux__) && defined(MADV_HUGEPAGE)
-  constexpr std::uintptr_t kHuge = std::uintptr_t{1} << 21;
-  const std::uintptr_t from =
-      (reinterpret_cast<std::uintptr_t>(begin) + kHuge - 1) & ~(kHuge - 1);
-  const std::uintptr_t to =
-      (reinterpret_cast<std::uintptr_t>(begin) + bytes) & ~(kHuge - 1);
-  if (to > from) {
-    madvise(reinterpret_cast<void*>(from), to - from, MADV_HUGEPAGE);
-  }
-#else
-  (void)begin;
-  (void)bytes;
-#endif
-}
-
-// How many times unit occurs in text, sixteen bytes at a time: each lane
-// counts its matches in a byte, emptied before it can overflow.
-template <typename Unit>
-std::size_t CountUnit(std::basic_string_view<Unit> text, Unit unit) {
-  using Lane = std::make_unsigned_t<Unit>;
-  using Vector = typename VectorOf<sizeof(Unit)>::type;
-  constexpr std::size_t kLanes = 16 / sizeof(Unit);
-  const Lane* s = reinterpret_cast<const Lane*>(text.data());
-  const Vector target = SplatLanes<Vector>(static_cast<Lane>(unit));
-  std::size_t count = 0;
-  std::size_t i = 0;
-  while (i + kLanes <= text.size()) {
-    Vector sums = {};
-    for (int round = 0; round < 255 && i + kLanes <= text.size(); ++round) {
-      sums -= reinterpret_cast<Vector>(LoadLanes<Vector>(s + i) == target);
-      i += kLanes;
-    }
-    for (std::size_t k = 0; k < kLanes; ++k) count += sums[k];
-  }
-  for (; i < text.size(); ++i) count += s[i] == static_cast<Lane>(unit);
-  return count;
-}
 
 template <typename Unit>
 std::basic_string<Unit> WidenAscii(std::string_view ascii) {
@@ -133,8 +86,12 @@ std::basic_string<Unit> LayoutSql(Engine& engine,
   try {
     current.reserve(longest + longest / 8 + 64);
     spare.reserve(longest + longest / 8 + 64);
-    AdviseHugePages(current.data(), current.capacity() * sizeof(Unit));
-    AdviseHugePages(spare.data(), spare.capacity() * sizeof(Unit));
+    // On large texts the page faults on this fresh room cost as much as
+    // the rules themselves; huge pages take one fault per 2 MiB.
+    AdviseWholePages(current.data(), current.capacity() * sizeof(Unit),
+                     MemoryAdvice::kHugePages);
+    AdviseWholePages(spare.data(), spare.capacity() * sizeof(Unit),
+                     MemoryAdvice::kHugePages);
   } catch (const std::exception&) {
     // Only a saving: without the room, the engine finds its own or reports
     // the want of memory as its failure.

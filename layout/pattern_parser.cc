@@ -16,8 +16,6 @@ bool IsAsciiPunctuation(std::uint32_t c) {
          (c >= 0x5B && c <= 0x60) || (c >= 0x7B && c <= 0x7E);
 }
 
-// Recursive descent over the pattern. Depth is bounded by kMaxNesting, not by
-// anything the text to be searched can influence.
 template <typename Unit>
 class Parser {
  public:

@@ -1,16 +1,20 @@
-// Sixteen bytes of code units as one value, for the scans that look at many
-// units at once (candidate_scan.h, fused_layout.h). Written with the
-// compiler's vector extension, which becomes SSE2 on x86 (part of every
-// x86-64 and of the 32-bit Windows build's target) and plain word
-// arithmetic elsewhere, so no instruction beyond the baseline is used.
+// Vectors of code units, for the scans that look at many units at once
+// (candidate_scan.h, fused_scan.h, window_replace.h) and for CountUnit
+// below. Written with the compiler's vector extension: sixteen bytes by
+// default, which become SSE2 on x86 (part of every x86-64 and of the 32-bit
+// Windows build's target) and plain word arithmetic elsewhere, so ordinary
+// code keeps to the baseline. Thirty-two bytes only in code between
+// QUILLMORE_AVX2_BEGIN and QUILLMORE_AVX2_END (below), which is compiled for
+// AVX2 and called only where the processor has it, chosen at run time.
 // Covered through the scans' tests: the std::regex oracle, the fused layout
-// against the rule chain, and the fuzzer.
+// against the rule chain at both widths, and the fuzzer.
 #ifndef QUILLMORE_LAYOUT_UNIT_VECTOR_H_
 #define QUILLMORE_LAYOUT_UNIT_VECTOR_H_
 
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
+#include <string_view>
 #include <type_traits>
 
 #if defined(__SSE2__)
@@ -19,9 +23,9 @@
 
 namespace quillmore {
 
-// Sixteen (or, for code compiled for AVX2 only, thirty-two) bytes of units,
-// compared lane by lane; the compiler maps this to the target's vector
-// instructions, or to plain code where it has none.
+// kBytes bytes of units, compared lane by lane; the compiler maps this to
+// the vector instructions the code around it is compiled for, or to plain
+// code where it has none. 32 only between the AVX2 macros.
 template <typename Lane, std::size_t kBytes>
 struct LanesOf {
   typedef Lane type __attribute__((vector_size(kBytes)));
@@ -64,6 +68,29 @@ inline Vector LoadLanes(const Lane* at) {
   Vector v;
   std::memcpy(&v, at, sizeof v);
   return v;
+}
+
+// How many times unit occurs in text, sixteen bytes at a time: each lane
+// counts its matches in a byte, emptied before it can overflow.
+template <typename Unit>
+std::size_t CountUnit(std::basic_string_view<Unit> text, Unit unit) {
+  using Lane = std::make_unsigned_t<Unit>;
+  using Vector = typename VectorOf<sizeof(Unit)>::type;
+  constexpr std::size_t kLanes = 16 / sizeof(Unit);
+  const Lane* s = reinterpret_cast<const Lane*>(text.data());
+  const Vector target = SplatLanes<Vector>(static_cast<Lane>(unit));
+  std::size_t count = 0;
+  std::size_t i = 0;
+  while (i + kLanes <= text.size()) {
+    Vector sums = {};
+    for (int round = 0; round < 255 && i + kLanes <= text.size(); ++round) {
+      sums -= reinterpret_cast<Vector>(LoadLanes<Vector>(s + i) == target);
+      i += kLanes;
+    }
+    for (std::size_t k = 0; k < kLanes; ++k) count += sums[k];
+  }
+  for (; i < text.size(); ++i) count += s[i] == static_cast<Lane>(unit);
+  return count;
 }
 
 }  // namespace quillmore

@@ -43,7 +43,6 @@ int Print(const std::string& text) {
 }
 
 int Filter() {
-  quillmore::UseBinaryStdio();
   using Layout = quillmore::FusedLayout<char>;
   const std::unique_ptr<char[]> in(new char[kPiece]);
   const std::unique_ptr<char[]> out(new char[Layout::OutputRoom(kPiece)]);

@@ -1,5 +1,7 @@
 // Binary standard input and output for the filter, a piece at a time. Each
-// platform has its own implementation file; nothing here is converted.
+// platform has its own implementation file, straight on the system's
+// descriptors or handles, below any C run-time text mode: nothing here is
+// converted, so there is no mode to set first.
 #ifndef QUILLMORE_RUN_STDIO_H_
 #define QUILLMORE_RUN_STDIO_H_
 
@@ -20,9 +22,6 @@ enum class StreamResult {
   kFailed,
 };
 
-// Puts the standard streams into binary mode where the platform has a text
-// mode. Call before the first read or write.
-void UseBinaryStdio();
 // Reads what standard input has, at most capacity bytes, waiting only until
 // there is something: a pipe's partial line is returned as it comes. kOk
 // with *got > 0, kEnd, or kFailed.

@@ -7,8 +7,6 @@
 
 namespace quillmore {
 
-void UseBinaryStdio() {}
-
 StreamResult ReadInput(char* buffer, std::size_t capacity, std::size_t* got,
                        std::string* error) {
   for (;;) {

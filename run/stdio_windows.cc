@@ -26,8 +26,6 @@ std::string Describe(const char* what, DWORD code) {
 
 }  // namespace
 
-void UseBinaryStdio() {}
-
 StreamResult ReadInput(char* buffer, std::size_t capacity, std::size_t* got,
                        std::string* error) {
   // ReadFile on a pipe returns what the pipe holds as soon as it holds

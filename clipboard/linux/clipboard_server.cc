@@ -19,6 +19,7 @@
 
 #include "base/error.h"
 #include "base/handle.h"
+#include "base/memory_advice.h"
 #include "clipboard/linux/fail.h"
 #include "clipboard/linux/file_descriptor.h"
 
@@ -79,19 +80,13 @@ void Detach(std::vector<int> kept) noexcept {
   close_range(first, ~0u, 0);
 }
 
-// Applies advice to the whole pages inside each text, and to nothing else:
-// the pages at the edges may hold other data. Small texts are not worth it.
+// Applies advice to the whole pages inside each text, and to nothing else.
+// Small texts are not worth it.
 void AdviseInside(const std::vector<std::string_view>& texts,
-                  int advice) noexcept {
-  const auto page = static_cast<std::uintptr_t>(sysconf(_SC_PAGESIZE));
+                  MemoryAdvice advice) noexcept {
   for (const std::string_view text : texts) {
     if (text.size() < (std::size_t{64} << 10)) continue;
-    const auto start = reinterpret_cast<std::uintptr_t>(text.data());
-    const std::uintptr_t begin = (start + page - 1) & ~(page - 1);
-    const std::uintptr_t end = (start + text.size()) & ~(page - 1);
-    if (end > begin) {
-      madvise(reinterpret_cast<void*>(begin), end - begin, advice);
-    }
+    AdviseWholePages(text.data(), text.size(), advice);
   }
 }
 
@@ -116,10 +111,10 @@ SignalHold::~SignalHold() {
 void ForkClipboardServer(const std::vector<int>& kept,
                          const std::function<void()>& serve,
                          const std::vector<std::string_view>& left_behind) {
-  AdviseInside(left_behind, MADV_DONTFORK);
+  AdviseInside(left_behind, MemoryAdvice::kDontFork);
   const pid_t pid = fork();
   // Ours as before: this process may yet free them, and fork again.
-  if (pid != 0) AdviseInside(left_behind, MADV_DOFORK);
+  if (pid != 0) AdviseInside(left_behind, MemoryAdvice::kDoFork);
   if (pid < 0) {
     Fail(status::kFail, std::string("cannot start the clipboard server: ") +
                             std::strerror(errno));

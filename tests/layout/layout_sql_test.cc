@@ -133,14 +133,16 @@ TEST(LayoutSql, CaseTableAndPropertiesOnRealAndGeneratedSql) {
 
 // Far beyond any clipboard: no stack or counter grows with the input.
 TEST(LayoutSqlLarge, MillionsOfSpacesAndCommas) {
+  // The fused layout as the filter feeds it, a read's worth at a time.
+  constexpr std::size_t kFilterPiece = std::size_t{1} << 17;
   const std::string spaces(50'000'000 / QUILLMORE_TEST_SCALE_DOWN, ' ');
   EXPECT_EQ(LayoutOf<char>(spaces), " ");
-  EXPECT_EQ(FusedLayoutSql<char>(spaces), " ");
+  EXPECT_EQ(FusedInPieces<char>(spaces, {kFilterPiece}), " ");
   const std::string commas(10'000'000 / QUILLMORE_TEST_SCALE_DOWN, ',');
   std::string expected;
   for (std::size_t i = 0; i < commas.size(); ++i) expected += ",\r\n       ";
   EXPECT_TRUE(LayoutOf<char>(commas) == expected);
-  EXPECT_TRUE(FusedLayoutSql<char>(commas) == expected);
+  EXPECT_TRUE(FusedInPieces<char>(commas, {kFilterPiece}) == expected);
   // A comma run long enough for the window scan, ending where a piece does.
   const std::string run = "x" + std::string(300, ',') + " or y";
   for (const int width : {16, FusedLayout<char>::BestVectorBytes()}) {
