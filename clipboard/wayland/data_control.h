@@ -84,8 +84,11 @@ class DataControl {
   const char* TextType() const;
   // Whether the selection, changed since the read, offers the same text.
   bool OffersSame(std::string_view read);
-  // Sends the selection's text of type into a new pipe; our end of it.
+  // Asks the selection's owner for its text of type through a new pipe;
+  // our end of it.
   linux_clipboard::FileDescriptor Receive(const char* type);
+  // The text the owner writes into pipe, up to its end.
+  std::string ReadToEnd(const linux_clipboard::FileDescriptor& pipe);
 
   // Destroyed in reverse: every object before the connection.
   std::unique_ptr<Connection> connection_;

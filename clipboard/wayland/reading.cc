@@ -27,8 +27,12 @@ std::string DataControl::Read() {
   if (selection_ == nullptr) return {};  // nobody owns the clipboard
   const char* type = TextType();
   if (type == nullptr) return {};  // no text on the clipboard (an image only)
-  const FileDescriptor pipe = Receive(type);
+  std::string text = ReadToEnd(Receive(type));
+  if (IsLatin1Type(type)) return linux_clipboard::Latin1ToUtf8(text);
+  return text;
+}
 
+std::string DataControl::ReadToEnd(const FileDescriptor& pipe) {
   // A text that another program's copy interrupts would be cut short, or
   // be a mix of two: the read fails instead, and the clipboard is left to
   // the program that took it.
@@ -40,8 +44,8 @@ std::string DataControl::Read() {
   std::string text;
   ReadLimits limits;
   for (;;) {
-    const Wake wake = connection_->Wait(limits.Deadline(text.size()),
-                                        pipe.get(), changed);
+    const Wake wake =
+        connection_->Wait(limits.Deadline(text.size()), pipe.get(), changed);
     if (wake == Wake::kBroken) connection_->FailBroken();
     if (wake == Wake::kStop) fail_changed();
     if (wake == Wake::kTimeout) limits.FailTimedOut(text.size());
@@ -61,7 +65,6 @@ std::string DataControl::Read() {
         // another program took the clipboard, which a round trip shows.
         connection_->Sync();
         if (changed()) fail_changed();
-        if (IsLatin1Type(type)) return linux_clipboard::Latin1ToUtf8(text);
         return text;
       }
       if (errno == EINTR) continue;
