@@ -2,7 +2,9 @@
 # scenarios are written in.
 
 # --- The adapters: start, ask TYPE, types, copy FILE TYPE, pause, freeze SIG,
-# copy_after_read OLD NEWER (NEWER copied once a reader has had OLD whole).
+# copy_after_read OLD NEWER (NEWER copied once a reader has had OLD whole),
+# copy_while_read WHEN OLD NEWER (NEWER copied as OLD is answered: see
+# hostile_peer's copy modes).
 
 x11_start() { xvfb; unset WAYLAND_DISPLAY; text_type=UTF8_STRING image_type=image/png; }
 x11_ask() { timeout 10 xclip -o -selection clipboard -t "$1" 2>/dev/null; }
@@ -13,6 +15,7 @@ x11_copy() { owned_by "$2" xclip -quiet -selection clipboard -t "$2" -i "$1"; }
 x11_pause() { peer_owns x11-types UTF8_STRING "$copied" && kill -STOP "$owner"; }
 x11_freeze() { kill -"$1" "$xvfb_pid"; }
 x11_copy_after_read() { peer_owns x11-copy-while-read retake "$@"; }
+x11_copy_while_read() { peer_owns x11-copy-while-read "$@"; }
 
 wayland_start() {
   unset DISPLAY
@@ -41,6 +44,7 @@ wayland_types() { timeout 10 wl-paste --list-types 2>/dev/null; }
 wayland_copy() { owned_by "$2" wl-copy --foreground --type "$2"; }
 wayland_pause() { kill -STOP "$owner"; }
 wayland_copy_after_read() { peer_owns wayland-copy-after-read "$@"; }
+wayland_copy_while_read() { peer_owns wayland-copy-when-asked "${@:2}"; }
 wayland_freeze() { kill -"$1" "$desktop_pid"; }
 
 windows_clip() { "$emulator" "$tools/windows_clip.exe" "$@"; }
