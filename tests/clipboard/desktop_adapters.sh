@@ -49,10 +49,22 @@ wayland_freeze() { kill -"$1" "$desktop_pid"; }
 
 windows_clip() { "$emulator" "$tools/windows_clip.exe" "$@"; }
 windows_start() { text_type=CF_UNICODETEXT image_type=CF_BITMAP; windows_clip clear; }
-windows_ask() { windows_clip paste; }
+windows_ask() { windows_clip paste | wtf8; }
 windows_types() { windows_clip types | tr -d '\r'; }
 windows_copy() {
-  if [ "$2" = "$image_type" ]; then windows_clip copy-image; else windows_clip copy "Z:$1"; fi
+  if [ "$2" = "$image_type" ]; then windows_clip copy-image; else windows_clip copy "$(utf16 "$1")"; fi
+}
+# windows_clip takes and gives UTF-16LE, here WTF-8, so that lone surrogates
+# pass both ways: utf16 FILE writes FILE.utf16, named as Wine sees it.
+utf16() {
+  perl -0777 -ne 'no warnings; utf8::decode($_);
+    print pack "v*", map { $_ < 0x10000 ? $_ : (0xD7C0 + ($_ >> 10), 0xDC00 | $_ & 0x3FF) } unpack "W*"' \
+    "$1" >"$1.utf16" && echo "Z:$1.utf16"
+}
+wtf8() {
+  perl -0777 -ne 'no warnings; $_ = pack "W*", unpack "v*";
+    s/([\x{D800}-\x{DBFF}])([\x{DC00}-\x{DFFF}])/chr(0x10000 + (ord($1) - 0xD800 << 10) + ord($2) - 0xDC00)/ge;
+    utf8::encode($_); print'
 }
 # The paused owner renders its text only when asked, as an application does.
 # Wine may start the owner through start.exe, whose pid $owner then is: the
@@ -65,11 +77,11 @@ windows_pause() {
   done
   kill -STOP "$owner"
 }
-windows_promise() { owns "$emulator" "$tools/windows_clip.exe" promise "Z:$1" ${2:-}; }
+windows_promise() { owns "$emulator" "$tools/windows_clip.exe" promise "$(utf16 "$1")" ${2:-}; }
 # The time between the run's read and its write lies inside the run, where
 # no owner hears of it: windows_clip, as the run's debugger, copies NEWER
 # just before the run opens the clipboard again after its read.
-windows_copy_after_read() { windows_clip copy "Z:$1" && copy_at=(--copy-at 2 "Z:$2"); }
+windows_copy_after_read() { windows_clip copy "$(utf16 "$1")" && copy_at=(--copy-at 2 "$(utf16 "$2")"); }
 
 adapter() { "${desktop%-ext}_$1" "${@:2}"; }
 paste() { adapter ask "$text_type"; }
