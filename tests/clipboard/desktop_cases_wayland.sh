@@ -23,8 +23,7 @@ case_ReadersThatStallOrVanish() {  # wayland
 # block, or the text arrives cut short.
 case_BlockingWriter() {  # wayland
   large "$source_text" >"$work/large"
-  copied=$work/large
-  owned_by "$text_type" "$peer" wayland-blocking "$work/large"
+  peer_owns wayland-types "$text_type" "$work/large"
   run
   outcome 0 "" "$(large "$laid_out")"
 }
