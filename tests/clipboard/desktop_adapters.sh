@@ -30,7 +30,7 @@ wayland_start() {
   export XDG_RUNTIME_DIR=$dir WAYLAND_DISPLAY=wayland-1
   if [ "$desktop" = wayland-ext ]; then
     mkfifo "$dir/control"
-    "$tools/data_control_compositor" --socket=wayland-1 <>"$dir/control" >"$dir/log" &
+    "$tools/data_control_compositor" wayland-1 <>"$dir/control" >"$dir/log" &
   else
     env HOME="$dir" WLR_BACKENDS=headless WLR_LIBINPUT_NO_DEVICES=1 \
       WLR_RENDERER=pixman "${as[@]}" sway -c "$dir/config" >"$dir/log" 2>&1 &
