@@ -2,8 +2,8 @@
 // only: no compositor here offers ext-data-control-v1 (sway, KWin, mutter
 // and weston at most wlr's), which the backend prefers. One selection is
 // shared across both protocols; the data goes by the fds, owner to reader.
-//   data_control_compositor --socket=NAME: listens on $XDG_RUNTIME_DIR/NAME,
-//   prints NAME once clients can connect, serves until SIGTERM or SIGINT.
+//   data_control_compositor NAME: listens on $XDG_RUNTIME_DIR/NAME and
+//   serves until killed.
 // A line on standard input (echoed once taken; "held" when it holds a copy
 // back) plays what no compositor does at a chosen moment:
 //   refuse: cancels the next copy's source, keeping the selection;
@@ -248,19 +248,12 @@ void BindSeat(wl_client* client, void*, std::uint32_t version,
   if (version >= WL_SEAT_NAME_SINCE_VERSION) wl_seat_send_name(seat, "seat0");
 }
 
-int Terminate(int, void* display) {
-  wl_display_terminate(static_cast<wl_display*>(display));
-  return 0;
-}
-
 }  // namespace
 
 int main(int argc, char** argv) {
-  if (argc != 2 || std::strncmp(argv[1], "--socket=", 9) != 0)
-    return std::fprintf(stderr,
-                        "usage: data_control_compositor --socket=NAME\n"),
-           2;
-  const char* name = argv[1] + 9;
+  if (argc != 2)
+    return std::fprintf(stderr, "usage: data_control_compositor NAME\n"), 2;
+  const char* name = argv[1];
   wl_display* display = wl_display_create();
   if (wl_display_add_socket(display, name) != 0)
     return std::fprintf(stderr, "cannot listen on %s: %m\n", name), 1;
@@ -269,15 +262,8 @@ int main(int argc, char** argv) {
   for (const Protocol& protocol : kProtocols)
     wl_global_create(display, protocol.manager, 1,
                      const_cast<Protocol*>(&protocol), BindManager);
-  wl_event_loop* loop = wl_display_get_event_loop(display);
-  commands =
-      wl_event_loop_add_fd(loop, 0, WL_EVENT_READABLE, OnCommand, nullptr);
-  wl_event_loop_add_signal(loop, SIGTERM, Terminate, display);
-  wl_event_loop_add_signal(loop, SIGINT, Terminate, display);
+  commands = wl_event_loop_add_fd(wl_display_get_event_loop(display), 0,
+                                  WL_EVENT_READABLE, OnCommand, nullptr);
   std::signal(SIGPIPE, SIG_IGN);
-  Say(name);
   wl_display_run(display);
-  wl_display_destroy_clients(display);
-  wl_display_destroy(display);
-  return 0;
 }

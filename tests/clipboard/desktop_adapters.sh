@@ -2,7 +2,9 @@
 # scenarios are written in.
 
 # --- The adapters: start, ask TYPE, types, copy FILE TYPE, pause, freeze SIG,
-# copy_after_read OLD NEWER (NEWER copied once a reader has had OLD whole).
+# copy_after_read OLD NEWER (NEWER copied once a reader has had OLD whole),
+# copy_while_read WHEN OLD NEWER (NEWER copied as OLD is answered: see
+# hostile_peer's copy modes).
 
 x11_start() { xvfb; unset WAYLAND_DISPLAY; text_type=UTF8_STRING image_type=image/png; }
 x11_ask() { timeout 10 xclip -o -selection clipboard -t "$1" 2>/dev/null; }
@@ -13,6 +15,7 @@ x11_copy() { owned_by "$2" xclip -quiet -selection clipboard -t "$2" -i "$1"; }
 x11_pause() { peer_owns x11-types UTF8_STRING "$copied" && kill -STOP "$owner"; }
 x11_freeze() { kill -"$1" "$xvfb_pid"; }
 x11_copy_after_read() { peer_owns x11-copy-while-read retake "$@"; }
+x11_copy_while_read() { peer_owns x11-copy-while-read "$@"; }
 
 wayland_start() {
   unset DISPLAY
@@ -27,7 +30,7 @@ wayland_start() {
   export XDG_RUNTIME_DIR=$dir WAYLAND_DISPLAY=wayland-1
   if [ "$desktop" = wayland-ext ]; then
     mkfifo "$dir/control"
-    "$tools/data_control_compositor" --socket=wayland-1 <>"$dir/control" >"$dir/log" &
+    "$tools/data_control_compositor" wayland-1 <>"$dir/control" >"$dir/log" &
   else
     env HOME="$dir" WLR_BACKENDS=headless WLR_LIBINPUT_NO_DEVICES=1 \
       WLR_RENDERER=pixman "${as[@]}" sway -c "$dir/config" >"$dir/log" 2>&1 &
@@ -41,14 +44,27 @@ wayland_types() { timeout 10 wl-paste --list-types 2>/dev/null; }
 wayland_copy() { owned_by "$2" wl-copy --foreground --type "$2"; }
 wayland_pause() { kill -STOP "$owner"; }
 wayland_copy_after_read() { peer_owns wayland-copy-after-read "$@"; }
+wayland_copy_while_read() { peer_owns wayland-copy-when-asked "${@:2}"; }
 wayland_freeze() { kill -"$1" "$desktop_pid"; }
 
 windows_clip() { "$emulator" "$tools/windows_clip.exe" "$@"; }
 windows_start() { text_type=CF_UNICODETEXT image_type=CF_BITMAP; windows_clip clear; }
-windows_ask() { windows_clip paste; }
+windows_ask() { windows_clip paste | wtf8; }
 windows_types() { windows_clip types | tr -d '\r'; }
 windows_copy() {
-  if [ "$2" = "$image_type" ]; then windows_clip copy-image; else windows_clip copy "Z:$1"; fi
+  if [ "$2" = "$image_type" ]; then windows_clip copy-image; else windows_clip copy "$(utf16 "$1")"; fi
+}
+# windows_clip takes and gives UTF-16LE, here WTF-8, so that lone surrogates
+# pass both ways: utf16 FILE writes FILE.utf16, named as Wine sees it.
+utf16() {
+  perl -0777 -ne 'no warnings; utf8::decode($_);
+    print pack "v*", map { $_ < 0x10000 ? $_ : (0xD7C0 + ($_ >> 10), 0xDC00 | $_ & 0x3FF) } unpack "W*"' \
+    "$1" >"$1.utf16" && echo "Z:$1.utf16"
+}
+wtf8() {
+  perl -0777 -ne 'no warnings; $_ = pack "W*", unpack "v*";
+    s/([\x{D800}-\x{DBFF}])([\x{DC00}-\x{DFFF}])/chr(0x10000 + (ord($1) - 0xD800 << 10) + ord($2) - 0xDC00)/ge;
+    utf8::encode($_); print'
 }
 # The paused owner renders its text only when asked, as an application does.
 # Wine may start the owner through start.exe, whose pid $owner then is: the
@@ -61,11 +77,11 @@ windows_pause() {
   done
   kill -STOP "$owner"
 }
-windows_promise() { owns "$emulator" "$tools/windows_clip.exe" promise "Z:$1" ${2:-}; }
+windows_promise() { owns "$emulator" "$tools/windows_clip.exe" promise "$(utf16 "$1")" ${2:-}; }
 # The time between the run's read and its write lies inside the run, where
 # no owner hears of it: windows_clip, as the run's debugger, copies NEWER
 # just before the run opens the clipboard again after its read.
-windows_copy_after_read() { windows_clip copy "Z:$1" && copy_at=(--copy-at 2 "Z:$2"); }
+windows_copy_after_read() { windows_clip copy "$(utf16 "$1")" && copy_at=(--copy-at 2 "$(utf16 "$2")"); }
 
 adapter() { "${desktop%-ext}_$1" "${@:2}"; }
 paste() { adapter ask "$text_type"; }

@@ -1,26 +1,5 @@
 # Sourced by desktop_test.sh: the cases only Wayland has.
 
-
-# wl_types TYPE FILE PAIRS...: the peer offers only the PAIRS' types, each
-# with its own bytes, so the text shows which was read; TYPE gives FILE.
-wl_types() { copied=$2 && owned_by "$1" "$peer" wayland-types "${@:3}"; }
-case_PreferredTextTypeAndLatin1() {  # wayland
-  local plain=$work/plain utf8=$work/utf8 best=$work/best latin1=$work/latin1
-  for f in plain utf8 best; do printf "select $f from t" >"$work/$f"; done
-  printf 'select \x27caf\xe9\x27 from t' >"$latin1"
-  wl_types UTF8_STRING "$utf8" text/plain "$plain" UTF8_STRING "$utf8" STRING "$latin1" \
-    text/html "$plain"
-  run
-  outcome 0 "" $'select utf8\n  from t'
-  wl_types 'text/plain;charset=utf-8' "$best" text/plain "$plain" 'text/plain;charset=utf-8' "$best"
-  run
-  outcome 0 "" $'select best\n  from t'
-  wl_types STRING "$latin1" STRING "$latin1"
-  run
-  outcome 0 "" $'select \'caf\u00e9\'\n  from t'
-  served_as "$(paste)" UTF8_STRING text/plain
-}
-
 # A wl-paste nobody reads stops reading the server's pipe: others are
 # served, and one gone mid-text costs nothing.
 case_ReadersThatStallOrVanish() {  # wayland
@@ -44,8 +23,7 @@ case_ReadersThatStallOrVanish() {  # wayland
 # block, or the text arrives cut short.
 case_BlockingWriter() {  # wayland
   large "$source_text" >"$work/large"
-  copied=$work/large
-  owned_by "$text_type" "$peer" wayland-blocking "$work/large"
+  peer_owns wayland-types "$text_type" "$work/large"
   run
   outcome 0 "" "$(large "$laid_out")"
 }

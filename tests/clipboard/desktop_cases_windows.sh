@@ -18,7 +18,7 @@ case_HeldOpen() {  # windows
 case_CopyAfterClear() {  # windows
   copy_text "$source_text"
   printf 'select newer' >"$work/newer"
-  run --copy-at 3 "Z:$work/newer" 2>"$work/stop"
+  run --copy-at 3 "$(utf16 "$work/newer")" 2>"$work/stop"
   check "owned by the run after its Clear" grep -q '^owner: quillmore' "$work/stop"
   outcome 1 'quillmore: cannot write the clipboard: the clipboard changed while the text was laid out; nothing was written (SetText, status 0x80070005)' 'select newer'
 }

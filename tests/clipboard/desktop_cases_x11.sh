@@ -1,38 +1,5 @@
 # Sourced by desktop_test.sh: the cases only X11 has.
 
-
-# served_as TEXT TYPE...: each TYPE gives TEXT; STRING and TEXT, Latin-1.
-served_as() {
-  local type
-  for type in "${@:2}"; do check "$type" test "$(adapter ask "$type")" = "$1"; done
-  for type in STRING TEXT; do
-    check "$type in Latin-1" test "$(adapter ask $type)" = $'select \'caf\xe9\'\n  from t'
-  done
-}
-
-case_TextTargetsAndLatin1() {  # x11
-  printf 'select \x27caf\xe9\x27 from t' >"$work/latin1"
-  copy "$work/latin1" STRING  # Latin-1 by definition
-  run
-  outcome 0 "" $'select \'caf\u00e9\'\n  from t'
-  check "its targets" test "$(types | tr '\n' ' ')" = \
-    'TARGETS TIMESTAMP MULTIPLE SAVE_TARGETS UTF8_STRING text/plain;charset=utf-8 STRING TEXT '
-  served_as "$(paste)" 'text/plain;charset=utf-8'
-  check "xsel pastes it" test "$(timeout 10 xsel --clipboard --output)" = "$(paste)"
-  # Owners without UTF8_STRING, each target with bytes of its own: the
-  # UTF-8 one, else STRING before TEXT.
-  printf 'select utf8 from t' >"$work/utf8"
-  printf 'select string from t' >"$work/string"
-  printf 'select text from t' >"$work/text"
-  peer_owns x11-types STRING "$work/string" TEXT "$work/text" \
-    'text/plain;charset=utf-8' "$work/utf8"
-  run
-  outcome 0 "" $'select utf8\n  from t'
-  peer_owns x11-types TEXT "$work/text" STRING "$work/string"
-  run
-  outcome 0 "" $'select string\n  from t'
-}
-
 case_RelativeXauthority() {  # x11
   # A cookie for any address and display (family 0xffff, no number).
   { printf '\377\377\0\0\0\0\0\022MIT-MAGIC-COOKIE-1\0\020'
@@ -94,26 +61,12 @@ case_Managers() {  # x11
   # One that says yes without fetching the text (weston's): the server
   # serves on until another program copies.
   peer_owns x11-lazy-manager
-  local lazy=$owner
   lays_out "$source_text" "$laid_out"
-  check "lazy manager: asked" wait_until grep -qx asked "$work/peer"
-  kill -USR1 "$lazy"
   check "lazy manager: answered" wait_until grep -qx acknowledged "$work/peer"
   check "lazy manager: the text stays" pastes "$laid_out"
   check "lazy manager: the server serves on" test "$(servers)" -eq 1
   copy_text 'copied after'
   check "lazy manager: a copy ends the server" servers_are 0
-}
-
-# Another window copies while the run reads: just before the old owner's
-# answer arrives, and between two INCR pieces. The newer copy stays.
-case_CopiesWhileRead() {  # x11
-  printf 'select old from t' >"$work/old" && printf 'select new from t' >"$work/new"
-  for when in replace incr; do
-    peer_owns x11-copy-while-read $when "$work/old" "$work/new"
-    run
-    outcome 1 "$taken" 'select new from t'
-  done
 }
 
 # INCR readers that stall or vanish before their first piece: the server

@@ -92,14 +92,49 @@ case_ServedUntilNextCopy() {  # linux
   check "the copy stays" pastes 'the next copy'
 }
 
-# Asked for its text, the owner first copies newer text, then answers as
-# the owner it was. (X11: CopiesWhileRead.)
-case_OwnerReplacedWhileAsked() {  # wayland
+# Another program copies while the run reads: as the owner answers, and on
+# X11 between two INCR pieces too. The newer copy stays.
+case_CopiesWhileRead() {  # linux
   printf 'select old from t' >"$work/old" && printf 'select new from t' >"$work/new"
-  peer_owns wayland-copy-when-asked "$work/old" "$work/new"
+  for when in replace $([ "$desktop" != x11 ] || echo incr); do
+    adapter copy_while_read "$when" "$work/old" "$work/new"
+    run
+    outcome 1 "$taken" 'select new from t'
+  done
+  [ "$desktop" = x11 ] || check "the old answer was whole" grep -qx 'wrote 17 of 17' "$work/peer"
+}
+
+# Owners of only some text types, each with bytes of its own, so that the
+# text shows which was read: the desktop's preferred one. STRING and TEXT
+# are Latin-1, read and served.
+case_PreferredTextTypeAndLatin1() {  # linux
+  cd "$work" || return
+  local f
+  for f in plain utf8 best string text; do printf "select $f from t" >"$f"; done
+  printf 'select \x27caf\xe9\x27 from t' >latin1
+  offer_only utf8 text/plain plain UTF8_STRING utf8 STRING string TEXT text text/html plain
+  offer_only best text/plain plain 'text/plain;charset=utf-8' best STRING string TEXT text
+  offer_only "$([ "$desktop" = x11 ] && echo string || echo text)" TEXT text STRING string
+  local type want latin1=$'select \'caf\xe9\'\n  from t' utf8=$'select \'caf\u00e9\'\n  from t'
+  # xclip -t answers every request with its one type.
+  if [ "$desktop" = x11 ]; then copy latin1 STRING; else peer_owns "${desktop%-ext}-types" STRING latin1; fi
   run
-  outcome 1 "$taken" 'select new from t'
-  check "the old answer was whole" grep -qx 'wrote 17 of 17' "$work/peer"
+  outcome 0 "" "$utf8"
+  for type in UTF8_STRING 'text/plain;charset=utf-8' STRING TEXT $([ "$desktop" = x11 ] || echo text/plain); do
+    [[ $type == STRING || $type == TEXT ]] && want=$latin1 || want=$utf8
+    check "served as $type" test "$(adapter ask "$type")" = "$want"
+  done
+  [ "$desktop" = x11 ] || return 0
+  check "its targets" test "$(types | tr '\n' ' ')" = \
+    'TARGETS TIMESTAMP MULTIPLE SAVE_TARGETS UTF8_STRING text/plain;charset=utf-8 STRING TEXT '
+  check "xsel pastes it" test "$(timeout 10 xsel --clipboard --output)" = "$utf8"
+}
+# offer_only WHICH TYPE FILE...: the peer offers only each TYPE, as FILE; the
+# run reads WHICH's.
+offer_only() {
+  peer_owns "${desktop%-ext}-types" "${@:2}"
+  run
+  outcome 0 "" "select $1"$'\n  from t'
 }
 
 # A double key press: whichever run fails, the text is never lost.

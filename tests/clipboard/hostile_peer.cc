@@ -3,11 +3,12 @@
 // hostile_peer_x11.cc. Owners offer FILE's bytes as text, print "ready" once
 // they hold the selection and end when another program takes it; Wayland's
 // (wlr data-control) print "wrote N of M" per paste.
-//   wayland-blocking FILE: writes with a plain loop on the fd as it comes;
-//     wl-copy makes it blocking first, hiding a reader that made it not.
-//   wayland-trickle FILE: the same, a byte every 1.5 s (a child a paste).
 //   wayland-types TYPE FILE [TYPE FILE...]: only the TYPEs, each with its
-//     FILE; wl-copy offers every text type with the same bytes.
+//     FILE; wl-copy offers every text type with the same bytes. All modes
+//     write with a plain loop on the fd as it comes; wl-copy makes it
+//     blocking first, hiding a reader that made it not.
+//   wayland-trickle FILE: every text type, a byte every 1.5 s (a child a
+//     paste).
 //   wayland-copy-after-read FILE NEWER: holds its first reader (ptrace) once
 //     that has closed its end of the pipe, after its last check of the read,
 //     and copies NEWER: no tool copies at a chosen moment of another's run.
@@ -202,8 +203,8 @@ int RunWayland(const std::string& mode, char** args, int count) {
     for (int i = 0; i < count; i += 2)
       if (!ReadFile(args[i + 1], &offers[args[i]])) return 2;
   } else {
-    if (!(copying || trickle || mode == "wayland-blocking") ||
-        count != 1 + copying || !ReadFile(args[0], &text) ||
+    if (!(copying || trickle) || count != 1 + copying ||
+        !ReadFile(args[0], &text) ||
         (copying && !ReadFile(args[1], &newer_text)))
       return 2;
     for (const char* type : {"text/plain;charset=utf-8", "text/plain",

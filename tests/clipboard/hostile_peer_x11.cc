@@ -15,7 +15,7 @@
 //   x11-manager FILE: owns CLIPBOARD_MANAGER; asked for SAVE_TARGETS,
 //     fetches the text into FILE, takes CLIPBOARD with it, then answers.
 //   x11-lazy-manager: says yes to SAVE_TARGETS fetching nothing (weston's
-//     XWayland): prints "asked", answers once sent SIGUSR1, "acknowledged".
+//     XWayland), and prints "acknowledged".
 //   x11-targets-flood: asks for TARGETS until killed, 256 requests always
 //     unanswered: the owner's queue never runs dry, yet its backlog stays
 //     what it answers at once.
@@ -23,7 +23,6 @@
 //     destroys its window (vanish), or takes the first piece 6 s late and
 //     asks for TARGETS: "served on" if a next piece came first, else
 //     "dropped" (stall). xclip -o takes INCR at full speed.
-#include <signal.h>
 #include <unistd.h>
 #include <xcb/xcb.h>
 
@@ -99,12 +98,16 @@ xcb_generic_event_t* WaitFor(Wanted&& wanted) {
   std::exit(1);
 }
 
+bool Answered(int kind, xcb_generic_event_t*) {
+  return kind == XCB_SELECTION_NOTIFY;
+}
+
 // Asks for CLIPBOARD as target into our property, and waits for the answer.
 bool Ask(xcb_window_t window, xcb_atom_t target) {
   xcb_convert_selection(x, window, clipboard, target, property,
                         XCB_CURRENT_TIME);
-  auto* event = reinterpret_cast<xcb_selection_notify_event_t*>(
-      WaitFor([](int kind, auto*) { return kind == XCB_SELECTION_NOTIFY; }));
+  auto* event =
+      reinterpret_cast<xcb_selection_notify_event_t*>(WaitFor(Answered));
   const bool answered = event->property != XCB_ATOM_NONE;
   std::free(event);
   return answered;
@@ -114,16 +117,12 @@ int RunRequestor(const std::string& mode, const std::string& how) {
   const xcb_window_t window = MakeWindow();
   if (mode == "x11-targets-flood") {
     Say("ready");
-    for (int unanswered = 0;;) {
+    for (int unanswered = 0;; --unanswered) {
       for (; unanswered < 256; ++unanswered) {
         xcb_convert_selection(x, window, clipboard, targets, property,
                               XCB_CURRENT_TIME);
       }
-      if (xcb_flush(x) <= 0) return 1;
-      xcb_generic_event_t* event = xcb_wait_for_event(x);
-      if (event == nullptr) return 1;
-      if ((event->response_type & 0x7F) == XCB_SELECTION_NOTIFY) --unanswered;
-      std::free(event);
+      std::free(WaitFor(Answered));
     }
   }
   if (!Ask(window, utf8)) return Say("refused"), 1;
@@ -178,10 +177,6 @@ int RunOwner(const std::string& mode, char** args, int count) {
                   !ReadFile(args[2], &newer))) ||
       ((flood || trickle) && !ReadFile(args[0], &offers[window][utf8])))
     return 2;
-  sigset_t told;  // the lazy manager's SIGUSR1, taken by sigwait
-  sigemptyset(&told);
-  sigaddset(&told, SIGUSR1);
-  sigprocmask(SIG_BLOCK, &told, nullptr);
   bool copied = !racing;
   const auto copy = [&] {  // NEWER, from the same window only for a retake
     copied = true;
@@ -223,8 +218,6 @@ int RunOwner(const std::string& mode, char** args, int count) {
       const auto found = offer.find(request.target);
       const bool saving = request.selection != clipboard &&
                           request.target == save_targets && (manager || lazy);
-      int signal;
-      if (saving && lazy) Say("asked"), sigwait(&told, &signal);
       xcb_atom_t answer = request.property;
       if (request.selection != clipboard) {
         if (!saving || (manager && !save(request.time))) answer = XCB_ATOM_NONE;

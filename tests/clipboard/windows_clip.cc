@@ -1,5 +1,5 @@
 // The other program on Wine's clipboard, which has no command-line tool, in
-// plain Win32 calls; texts are WTF-8, so that lone surrogates pass.
+// plain Win32 calls; texts are UTF-16LE as they are, lone surrogates too.
 //
 //   windows_clip clear | copy FILE | copy-ansi FILE | copy-image | paste |
 //                types | promise FILE [MS] |
@@ -21,39 +21,6 @@
 #include "clipboard/win32_clipboard_text.h"
 
 namespace {
-
-std::u16string Units(const std::string& s) {
-  std::u16string out;
-  for (std::size_t i = 0; i < s.size();) {
-    const unsigned char b = s[i];
-    const int n = b < 0x80 ? 1 : b < 0xE0 ? 2 : b < 0xF0 ? 3 : 4;
-    char32_t c = n == 1 ? b : b & (0x3F >> (n - 1));
-    for (int k = 1; k < n && i + k < s.size(); ++k) {
-      c = (c << 6) | (s[i + k] & 0x3F);
-    }
-    i += n;
-    if (c >= 0x10000) out += static_cast<char16_t>(0xD7C0 + (c >> 10));
-    out += static_cast<char16_t>(c < 0x10000 ? c : 0xDC00 | (c & 0x3FF));
-  }
-  return out;
-}
-
-std::string Bytes(const char16_t* units, std::size_t size) {  // to a NUL
-  std::string out;
-  for (std::size_t i = 0; i < size && units[i]; ++i) {
-    char32_t c = units[i];
-    if (c >= 0xD800 && c < 0xDC00 && i + 1 < size && units[i + 1] >= 0xDC00 &&
-        units[i + 1] < 0xE000) {
-      c = 0x10000 + ((c - 0xD800) << 10) + (units[++i] - 0xDC00);
-    }
-    const int n = c < 0x80 ? 1 : c < 0x800 ? 2 : c < 0x10000 ? 3 : 4;
-    out += static_cast<char>(n == 1 ? c : (0xF00 >> n) | (c >> (6 * n - 6)));
-    for (int k = n - 2; k >= 0; --k) {
-      out += static_cast<char>(0x80 | ((c >> (6 * k)) & 0x3F));
-    }
-  }
-  return out;
-}
 
 void Print(const std::string& s) { std::fwrite(s.data(), 1, s.size(), stdout); }
 
@@ -84,11 +51,9 @@ void Place(UINT format, HANDLE data, HWND window = nullptr) {
   if (!placed) Fail("the clipboard did not take the data");
 }
 
-template <typename Text>
-HGLOBAL Memory(const Text& text) {  // with its NUL
-  const std::size_t size = (text.size() + 1) * sizeof text[0];
-  HGLOBAL memory = GlobalAlloc(GMEM_MOVEABLE, size);
-  std::memcpy(GlobalLock(memory), text.c_str(), size);
+HGLOBAL Memory(const std::string& bytes) {  // and a NUL, of either width
+  HGLOBAL memory = GlobalAlloc(GMEM_MOVEABLE | GMEM_ZEROINIT, bytes.size() + 2);
+  std::memcpy(GlobalLock(memory), bytes.data(), bytes.size());
   GlobalUnlock(memory);
   return memory;
 }
@@ -100,12 +65,10 @@ std::string Read(const char* path) {
 }
 
 void Copy(const char* path, bool ansi = false) {
-  const std::string bytes = Read(path);
-  Place(ansi ? CF_TEXT : CF_UNICODETEXT,
-        ansi ? Memory(bytes) : Memory(Units(bytes)));
+  Place(ansi ? CF_TEXT : CF_UNICODETEXT, Memory(Read(path)));
 }
 
-std::u16string promised;
+std::string promised;
 DWORD promise_delay = 0;
 
 LRESULT CALLBACK Promising(HWND window, UINT m, WPARAM w, LPARAM l) {
@@ -118,7 +81,7 @@ LRESULT CALLBACK Promising(HWND window, UINT m, WPARAM w, LPARAM l) {
 // An application that renders its text only when asked, MS ms late; it
 // prints "ready" once it owns the clipboard, and ends once it is emptied.
 void Promise(const char* path, DWORD delay) {
-  promised = Units(Read(path));
+  promised = Read(path);
   promise_delay = delay;
   HWND window = MessageWindow();
   SetWindowLongPtrW(window, GWLP_WNDPROC,
@@ -133,8 +96,11 @@ void Promise(const char* path, DWORD delay) {
 // WM_GETTEXT is carried across processes, unlike GetWindowText.
 std::string TextOf(HWND window) {
   wchar_t text[1024] = {};
+  char bytes[4096] = {};
   SendMessageW(window, WM_GETTEXT, 1024, reinterpret_cast<LPARAM>(text));
-  return Bytes(reinterpret_cast<const char16_t*>(text), 1024);
+  WideCharToMultiByte(CP_UTF8, 0, text, -1, bytes, sizeof bytes, nullptr,
+                      nullptr);
+  return bytes;
 }
 
 // Prints the text of each box of the thread not seen before, and a line
@@ -298,7 +264,9 @@ int main(int argc, char** argv) {
     Open();
     HANDLE data = GetClipboardData(CF_UNICODETEXT);
     const auto* units = static_cast<const char16_t*>(GlobalLock(data));
-    if (units) Print(Bytes(units, GlobalSize(data) / 2));
+    std::size_t size = 0;
+    while (units && size < GlobalSize(data) / 2 && units[size]) ++size;
+    if (units) std::fwrite(units, 2, size, stdout);
     GlobalUnlock(data);
     CloseClipboard();
     return units ? 0 : 1;

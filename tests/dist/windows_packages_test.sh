@@ -89,10 +89,11 @@ EOF
 check "the shortcut starts the installed quillmore.exe" \
   test "$(wine winepath -u "$target")" -ef "$dir/quillmore.exe"
 printf 'select a, b from t where x = 1 and y = 2 or z = 3 order by a' >"$work/query"
-wine "$tools/windows_clip.exe" copy "Z:$work/query"
+wine "$tools/windows_clip.exe" copy-ansi "Z:$work/query"
 check "the shortcut's program runs" "$emulator" "$target" </dev/null
 check "and lays out the clipboard" test "$("$emulator" "$tools/windows_clip.exe" paste | od -c)" = \
-  "$(printf 'select a,\r\n        b\r\n  from t\r\nwhere x = 1\r\n  and y = 2\r\n   or z = 3\r\norder by a' | od -c)"
+  "$(printf 'select a,\r\n        b\r\n  from t\r\nwhere x = 1\r\n  and y = 2\r\n   or z = 3\r\norder by a' |
+    iconv -t UTF-16LE | od -c)"
 
 check "msiexec /x" msiexec /x "$msi"
 check "no file, folder or shortcut is left" test ! -e "$dir" -a ! -e "$link" -a \
