@@ -10,6 +10,7 @@
 #include <utility>
 #include <vector>
 
+#include "base/memory_advice.h"
 #include "clipboard/linux/text_codecs.h"
 #include "clipboard/x11/session.h"
 
@@ -189,6 +190,8 @@ Received Session::ReadIncr(xcb_atom_t property, std::size_t size_hint) {
   Received received{XCB_NONE, 8, {}, true};
   // The announced size is only a lower bound; it saves most reallocations.
   received.bytes.reserve(size_hint);
+  AdviseWholePages(received.bytes.data(), received.bytes.capacity(),
+                   MemoryAdvice::kHugePages);
   for (;;) {
     Event event;
     read_limits_.Waiting();

@@ -47,7 +47,15 @@ wayland_copy_after_read() { peer_owns wayland-copy-after-read "$@"; }
 wayland_copy_while_read() { peer_owns wayland-copy-when-asked "${@:2}"; }
 wayland_freeze() { kill -"$1" "$desktop_pid"; }
 
-windows_clip() { "$emulator" "$tools/windows_clip.exe" "$@"; }
+# Through files, not pipes: a Wine process that a program starts on the way
+# (the desktop's, should Wine start it again) inherits them, and a reader of
+# a pipe would wait for it to end.
+windows_clip() {
+  "$emulator" "$tools/windows_clip.exe" "$@" >"$work/clip.out" 2>"$work/clip.err"
+  local s=$?
+  cat "$work/clip.out" && cat "$work/clip.err" >&2
+  return $s
+}
 windows_start() { text_type=CF_UNICODETEXT image_type=CF_BITMAP; windows_clip clear; }
 windows_ask() { windows_clip paste | wtf8; }
 windows_types() { windows_clip types | tr -d '\r'; }
