@@ -7,8 +7,10 @@
 #include <algorithm>
 #include <chrono>
 #include <cstddef>
+#include <new>
 #include <string>
 
+#include "base/memory_advice.h"
 #include "clipboard/linux/deadlines.h"
 #include "clipboard/linux/fail.h"
 
@@ -42,14 +44,31 @@ class ReadLimits {
                                  "text for " +
                                      InSeconds(kAnswerTimeout));
   }
+  // Makes room in text for more bytes, failing if that would pass the cap.
+  // A large text gets room for the largest at once: address space only,
+  // whose pages cost nothing until written, and in huge pages then. It is
+  // neither copied each time it doubles nor faulted in 4 KiB at a time.
+  static void MakeRoom(std::string& text, std::size_t more) {
+    CheckSize(text.size() + more);
+    if (text.size() + more <= text.capacity() ||
+        text.size() + more < kLargeText) {
+      return;
+    }
+    try {
+      text.reserve(kMaxTextSize);
+      AdviseWholePages(text.data() + text.size(), text.capacity() - text.size(),
+                       MemoryAdvice::kHugePages);
+    } catch (const std::bad_alloc&) {
+      // Only a saving: the text grows as strings do.
+    }
+  }
   // Fails a text that would be size bytes, if that is over the cap: asked
   // before the text grows, since growing past it could double the memory.
   static void CheckSize(std::size_t size) {
     if (size > kMaxTextSize) {
-      Fail(status::kOutOfMemory,
-           "the text on the clipboard is larger than " +
-               std::to_string(kMaxTextSize >> 20) +
-               " MiB, more than quillmore lays out");
+      Fail(status::kOutOfMemory, "the text on the clipboard is larger than " +
+                                     std::to_string(kMaxTextSize >> 20) +
+                                     " MiB, more than quillmore lays out");
     }
   }
 
@@ -60,6 +79,9 @@ class ReadLimits {
     return start_ + kReadTimeout +
            kReadTimePerMiB * static_cast<int>(received >> 20);
   }
+
+  // Where a text is large enough for MakeRoom to reserve the most.
+  static constexpr std::size_t kLargeText = std::size_t{1} << 20;
 
   Clock::time_point start_;
   Clock::time_point waiting_since_;

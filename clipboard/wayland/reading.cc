@@ -55,7 +55,7 @@ std::string DataControl::ReadToEnd(const FileDescriptor& pipe) {
       char buffer[1 << 16];
       const ssize_t n = read(pipe.get(), buffer, sizeof buffer);
       if (n > 0) {
-        ReadLimits::CheckSize(text.size() + static_cast<std::size_t>(n));
+        ReadLimits::MakeRoom(text, static_cast<std::size_t>(n));
         text.append(buffer, static_cast<std::size_t>(n));
         limits.Waiting();
         continue;

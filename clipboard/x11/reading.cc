@@ -209,7 +209,7 @@ Received Session::ReadIncr(xcb_atom_t property, std::size_t size_hint) {
     XPtr<xcb_get_property_reply_t> reply = GetOwnProperty(property);
     const int length = xcb_get_property_value_length(reply.get());
     if (length == 0) return received;  // the zero-length chunk: all sent
-    linux_clipboard::ReadLimits::CheckSize(received.bytes.size() + length);
+    linux_clipboard::ReadLimits::MakeRoom(received.bytes, length);
     if (received.type == XCB_NONE) {
       received.type = reply->type;
       received.format = reply->format;
