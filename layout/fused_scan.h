@@ -57,7 +57,8 @@ struct Breaks {
       Widen<Unit>(" "), Widen<Unit>("\r\n"), Widen<Unit>("\r\n  "),
       Widen<Unit>("\r\n   ")};
   static constexpr Constant<Unit> kComma = Widen<Unit>(",\r\n      ");
-  static constexpr Constant<Unit> kSpaceComma = Widen<Unit>(" ,\r\n      ");
+  // A comma whose seventh space the next comma decides: the space itself.
+  static constexpr Constant<Unit> kCommaSpace = Widen<Unit>(",\r\n       ");
 };
 
 // The length of Breaks::kByDecision[decision], from a constant rather than
@@ -94,12 +95,47 @@ inline std::uint64_t FromMemoryOrder(std::uint64_t word) {
 template <typename Unit>
 inline constexpr std::size_t kWordUnits = sizeof(Unit) == 1 ? 8 : 5;
 
-// Decides a pending space from the five units after it (it reads
-// kWordUnits, all present): one
-// word of folded letters compared with each keyword. Folding sets bit 5 of
-// every byte, which turns only A to Z into a to z among the bytes that can
-// equal a keyword's letter; a unit beyond ASCII becomes a byte no keyword
-// has.
+// What the word after a pending space is compared with, picked by the low
+// five bits of its first letter, which tell the keywords' first letters
+// (a, f, o, w) apart: the keyword (its letters in the word's bytes, the
+// others masked off) and what the space becomes when the word begins with
+// it, or else with its first two letters only (OR, for the entry of ORDER).
+struct KeywordEntry {
+  std::uint64_t mask;
+  std::uint64_t keyword;
+  // What the space becomes: in the low byte when the word begins with the
+  // first two letters only, in the next when it begins with the keyword.
+  unsigned decisions;
+};
+
+struct KeywordTable {
+  KeywordEntry entries[32];
+};
+
+constexpr KeywordTable MakeKeywordTable() {
+  KeywordTable table{};
+  for (KeywordEntry& entry : table.entries) {
+    // Matches nothing: every folded word has bit 5 of its first byte set.
+    entry = {0, 1, kPlain};
+  }
+  table.entries['w' & 31] = {Word("\xff\xff\xff\xff\xff"), Word("where"),
+                             kClause << 8 | kPlain};
+  table.entries['o' & 31] = {Word("\xff\xff\xff\xff\xff"), Word("order"),
+                             kClause << 8 | kOr};
+  table.entries['a' & 31] = {Word("\xff\xff\xff"), Word("and"),
+                             kJoin << 8 | kPlain};
+  table.entries['f' & 31] = {Word("\xff\xff\xff\xff"), Word("from"),
+                             kJoin << 8 | kPlain};
+  return table;
+}
+inline constexpr KeywordTable kKeywords = MakeKeywordTable();
+
+// Decides a pending space from the units after it (it reads kWordUnits,
+// all present): one word of their five first folded letters, compared with
+// the one keyword its first letter could begin. Folding sets bit 5 of every
+// byte, which turns only A to Z into a to z among the bytes that can equal
+// a keyword's letter; a unit beyond ASCII becomes a byte no keyword has.
+// In rule order: ORDER is taken by rule 3 before rule 5 could take OR.
 template <typename Unit>
 inline Decision DecideFromWord(const std::make_unsigned_t<Unit>* p) {
   std::uint64_t word = 0;
@@ -112,18 +148,15 @@ inline Decision DecideFromWord(const std::make_unsigned_t<Unit>* p) {
     }
   }
   word |= Word("\x20\x20\x20\x20\x20");
-  const std::uint64_t five = word & Word("\xff\xff\xff\xff\xff");
-  const std::uint64_t four = word & Word("\xff\xff\xff\xff");
-  const std::uint64_t three = word & Word("\xff\xff\xff");
-  const std::uint64_t two = word & Word("\xff\xff");
-  const bool clause = five == Word("where") || five == Word("order");
-  const bool join = three == Word("and") || four == Word("from");
-  const bool disjunction = two == Word("or");
-  // In rule order: ORDER is taken by rule 3 before rule 5 could take OR.
-  int decision = disjunction ? kOr : kPlain;
-  decision = join ? kJoin : decision;
-  decision = clause ? kClause : decision;
-  return static_cast<Decision>(decision);
+  const KeywordEntry& entry = kKeywords.entries[word & 31];
+  const unsigned whole = (word & entry.mask) == entry.keyword;
+  const unsigned first_two = static_cast<std::uint16_t>(word) ==
+                             static_cast<std::uint16_t>(entry.keyword);
+  // A word that begins with the keyword begins with its first two letters.
+  // Shifts and masks rather than a choice, which the compiler would make a
+  // branch that no predictor could guess.
+  return static_cast<Decision>((entry.decisions >> (8 * whole)) & 0xFFu &
+                               (0u - first_two));
 }
 
 // How much a window holds and needs, in units: 64 bytes, so its masks have
@@ -135,9 +168,18 @@ struct Window {
   static constexpr std::size_t kReads = 2 * kUnits;
 };
 
+// A window's units, one bit per byte.
 struct WindowMasks {
-  std::uint64_t special;
+  // Where the layout has something to decide, one bit per unit (the lowest
+  // of its bytes): each comma, and the first unit of each run of CR, LF and
+  // spaces that is not a comma's. A run needs a decision when it holds CR or
+  // LF, has more than one unit, or stands before the first two letters of a
+  // keyword; a lone space before anything else is copied like any other
+  // unit.
+  std::uint64_t events;
+  // CR, LF and space.
   std::uint64_t blank;
+  std::uint64_t comma;
 };
 
 // The space the layout has not written yet: none, a run of CR, LF and
@@ -176,20 +218,6 @@ std::size_t SkipBlanks(const std::make_unsigned_t<Unit>* s, std::size_t i,
   }
   while (i < n && IsBlank(s[i])) ++i;
   return i;
-}
-
-// Copies count units (fewer than a window's) with one store per vector of
-// the window whatever the count, so no branch depends on the gap between
-// two decisions. The input has a window's worth of units after from, and
-// the output the slack. kBytes: the vectors' width.
-template <std::size_t kBytes, typename Unit>
-inline Unit* CopyGap(const std::make_unsigned_t<Unit>* from, std::size_t count,
-                     Unit* out) {
-  for (std::size_t k = 0; k < Window<Unit>::kUnits;
-       k += kBytes / sizeof(Unit)) {
-    std::memcpy(out + k, from + k, kBytes);
-  }
-  return out + count;
 }
 
 namespace baseline {
