@@ -23,8 +23,8 @@ constexpr char kUsage[] =
     "a line break after every comma, and before WHERE, ORDER, AND, FROM and "
     "OR.\nLine breaks are CR LF. Every other byte passes through unchanged.\n";
 
-// Each read takes at most this much; the output of one piece needs at most
-// ten times as much room (every byte a comma).
+// Each piece of input is at most this much; the output of one piece needs
+// at most ten times as much room (every byte a comma).
 constexpr std::size_t kPiece = std::size_t{1} << 17;
 
 int Fail(const std::string& message) {
@@ -44,20 +44,19 @@ int Print(const std::string& text) {
 
 int Filter() {
   using Layout = quillmore::FusedLayout<char>;
-  const std::unique_ptr<char[]> in(new char[kPiece]);
+  quillmore::Input input(kPiece);
   const std::unique_ptr<char[]> out(new char[Layout::OutputRoom(kPiece)]);
   Layout layout;
   std::string error;
   for (;;) {
-    std::size_t got = 0;
-    const quillmore::StreamResult read =
-        quillmore::ReadInput(in.get(), kPiece, &got, &error);
+    std::string_view piece;
+    const quillmore::StreamResult read = input.Next(&piece, &error);
     if (read == quillmore::StreamResult::kFailed) return Fail(error);
     // Whatever a read brings is laid out and written before the next read
     // waits, except the few bytes that the next ones decide.
     const std::size_t size = read == quillmore::StreamResult::kEnd
                                  ? layout.Finish(out.get())
-                                 : layout.Feed({in.get(), got}, out.get());
+                                 : layout.Feed(piece, out.get());
     switch (quillmore::WriteOutput({out.get(), size}, &error)) {
       case quillmore::StreamResult::kOk:
         break;

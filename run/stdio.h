@@ -6,6 +6,7 @@
 #define QUILLMORE_RUN_STDIO_H_
 
 #include <cstddef>
+#include <memory>
 #include <string>
 #include <string_view>
 
@@ -22,11 +23,28 @@ enum class StreamResult {
   kFailed,
 };
 
-// Reads what standard input has, at most capacity bytes, waiting only until
-// there is something: a pipe's partial line is returned as it comes. kOk
-// with *got > 0, kEnd, or kFailed.
-StreamResult ReadInput(char* buffer, std::size_t capacity, std::size_t* got,
-                       std::string* error);
+// Standard input, a piece at a time. Where it is a regular file, on POSIX
+// systems, the pieces are views of the file mapped into memory a stretch at
+// a time, so its bytes are not copied on the way in; otherwise each piece
+// is what one read brings, waiting only until there is something: a pipe's
+// partial line is returned as it comes.
+class Input {
+ public:
+  // piece: the most one piece holds.
+  explicit Input(std::size_t piece);
+  ~Input();
+  Input(const Input&) = delete;
+  Input& operator=(const Input&) = delete;
+
+  // kOk with the next piece (not empty, valid until the next call) in
+  // *piece, kEnd, or kFailed.
+  StreamResult Next(std::string_view* piece, std::string* error);
+
+ private:
+  struct State;
+  std::unique_ptr<State> state_;
+};
+
 // Writes all of data to standard output.
 StreamResult WriteOutput(std::string_view data, std::string* error);
 

@@ -26,8 +26,19 @@ std::string Describe(const char* what, DWORD code) {
 
 }  // namespace
 
-StreamResult ReadInput(char* buffer, std::size_t capacity, std::size_t* got,
-                       std::string* error) {
+struct Input::State {
+  std::size_t piece;
+  std::unique_ptr<char[]> buffer;
+};
+
+Input::Input(std::size_t piece)
+    : state_(new State{piece, std::unique_ptr<char[]>(new char[piece])}) {}
+
+Input::~Input() = default;
+
+StreamResult Input::Next(std::string_view* piece, std::string* error) {
+  char* const buffer = state_->buffer.get();
+  const std::size_t capacity = state_->piece;
   // ReadFile on a pipe returns what the pipe holds as soon as it holds
   // anything, like read(2).
   const DWORD size =
@@ -35,7 +46,7 @@ StreamResult ReadInput(char* buffer, std::size_t capacity, std::size_t* got,
   DWORD read = 0;
   if (ReadFile(GetStdHandle(STD_INPUT_HANDLE), buffer, size, &read, nullptr)) {
     if (read == 0) return StreamResult::kEnd;
-    *got = read;
+    *piece = {buffer, read};
     return StreamResult::kOk;
   }
   const DWORD code = GetLastError();
