@@ -167,8 +167,9 @@ bool FusedLayout<Unit>::SettlePending(const V* s, std::size_t n, std::size_t* i,
 template <typename Unit>
 int FusedLayout<Unit>::BestVectorBytes() {
 #if defined(QUILLMORE_FUSED_AVX2)
-  static const bool avx2 = __builtin_cpu_supports("avx2");
-  return avx2 ? 32 : 16;
+  // Not kept in a static: its guard would need the C++ run-time library,
+  // which the filter does without, and the question is one load.
+  return __builtin_cpu_supports("avx2") ? 32 : 16;
 #else
   return 16;
 #endif

@@ -80,7 +80,7 @@ check "read error" one_line_failure "cannot read standard input" / /dev/null
 # loaded (127); it never aborts. Sanitizer builds cannot run limited.
 out_of_memory() {
   local limit reported=0 status
-  for limit in $(seq 4000 250 10000); do
+  for limit in $(seq 2000 250 10000); do
     (ulimit -v "$limit" && "${filter[@]}" <"$work/all.sql" >/dev/null 2>"$work/err")
     status=$?
     grep -qx "quillmore-layout: not enough memory" "$work/err" && [ "$status" -eq 1 ] && reported=1 && continue
