@@ -15,7 +15,7 @@ namespace {
 
 // How much of a file is mapped at once: enough that mapping costs little
 // beside the layout, little enough to keep the filter's memory small.
-constexpr std::size_t kStretch = std::size_t{1} << 18;
+constexpr std::size_t kStretch = std::size_t{1} << 19;
 
 StreamResult Failed(const char* what, StreamError* error) {
   std::snprintf(error->text, sizeof error->text, "%s: %s", what,
