@@ -1,9 +1,9 @@
 // The fast parts of the fused layout (fused_layout.h): the vector scan that
 // finds the units needing a decision, and the keyword check that decides a
-// pending space from one 8-byte word. The window loop is compiled twice:
-// for the baseline (SSE2 on x86, through unit_vector.h), so the filter runs
-// on any x86-64, and on x86 once more for AVX2, which FusedLayout calls only
-// where the processor has it.
+// pending space from one 8-byte word. The window loop is compiled for the
+// baseline (SSE2 on x86, through unit_vector.h), so the filter runs on any
+// x86-64, and on x86 once more for AVX2 and for AVX-512, which FusedLayout
+// calls only where the processor has them.
 // Covered with the fused layout: the case table and the rule chain as
 // reference in tests/layout/layout_sql_test.cc, and the fuzzer.
 #ifndef QUILLMORE_LAYOUT_FUSED_SCAN_H_
@@ -227,10 +227,11 @@ namespace baseline {
 }  // namespace baseline
 
 #if defined(__x86_64__) || defined(__i386__)
-// The vectors' width is chosen at run time: 32 bytes where the processor has
-// AVX2, else the 16 bytes of the x86 baseline, so the program runs on any
-// x86 and is quicker where it can be.
-#define QUILLMORE_FUSED_AVX2 1
+// The vectors' width is chosen at run time: 64 bytes where the processor
+// has AVX-512's byte instructions, 32 where it has AVX2, else the 16 bytes
+// of the x86 baseline, so the program runs on any x86 and is quicker where
+// it can be.
+#define QUILLMORE_FUSED_WIDE 1
 QUILLMORE_AVX2_BEGIN
 namespace avx2 {
 #define QUILLMORE_FUSED_WIDTH 32
@@ -238,6 +239,14 @@ namespace avx2 {
 #undef QUILLMORE_FUSED_WIDTH
 }  // namespace avx2
 QUILLMORE_AVX2_END
+
+QUILLMORE_AVX512_BEGIN
+namespace avx512 {
+#define QUILLMORE_FUSED_WIDTH 64
+#include "layout/fused_windows.inc"
+#undef QUILLMORE_FUSED_WIDTH
+}  // namespace avx512
+QUILLMORE_AVX512_END
 #endif
 
 }  // namespace fused_internal
