@@ -24,10 +24,12 @@
 namespace quillmore {
 namespace fused_internal {
 
-// What a pending space becomes: itself, or the break of rule 3, 4 or 5.
+// What a pending space becomes: itself, or the break of rule 3, 4 or 5,
+// each numbered by the length of what it writes, so that the output
+// pointer, which waits for that length, needs no lookup for it.
 // kUndecided: the letters so far could still begin a keyword that another
 // rule breaks differently.
-enum Decision { kPlain, kClause, kJoin, kOr, kUndecided };
+enum Decision { kUndecided = 0, kPlain = 1, kClause = 2, kJoin = 4, kOr = 5 };
 
 // Up to 16 ASCII units, widened to Unit at compile time, so a constant
 // piece of output is written with one fixed-size copy.
@@ -53,19 +55,17 @@ inline Unit* Write(const Constant<Unit>& constant, Unit* out) {
 
 template <typename Unit>
 struct Breaks {
-  static constexpr Constant<Unit> kByDecision[4] = {
-      Widen<Unit>(" "), Widen<Unit>("\r\n"), Widen<Unit>("\r\n  "),
-      Widen<Unit>("\r\n   ")};
+  // By Decision; the entries of no decision are never written.
+  static constexpr Constant<Unit> kByDecision[6] = {
+      {}, Widen<Unit>(" "),      Widen<Unit>("\r\n"),
+      {}, Widen<Unit>("\r\n  "), Widen<Unit>("\r\n   ")};
   static constexpr Constant<Unit> kComma = Widen<Unit>(",\r\n      ");
   // A comma whose seventh space the next comma decides: the space itself.
   static constexpr Constant<Unit> kCommaSpace = Widen<Unit>(",\r\n       ");
 };
 
-// The length of Breaks::kByDecision[decision], from a constant rather than
-// a load, since the output pointer waits for it.
-constexpr std::size_t BreakLength(Decision decision) {
-  return (0x05040201u >> (8 * decision)) & 0xFFu;
-}
+// The length of Breaks::kByDecision[decision].
+constexpr std::size_t BreakLength(Decision decision) { return decision; }
 static_assert(BreakLength(kPlain) == Breaks<char>::kByDecision[kPlain].length &&
               BreakLength(kClause) ==
                   Breaks<char>::kByDecision[kClause].length &&
@@ -103,9 +103,10 @@ inline constexpr std::size_t kWordUnits = sizeof(Unit) == 1 ? 8 : 5;
 struct KeywordEntry {
   std::uint64_t mask;
   std::uint64_t keyword;
-  // What the space becomes: in the low byte when the word begins with the
-  // first two letters only, in the next when it begins with the keyword.
-  unsigned decisions;
+  // What the space becomes, by whether the word begins with the first two
+  // letters (1) and with the whole keyword (2): no match, the first two
+  // letters only, and the keyword (which begins with them).
+  unsigned char decisions[4];
 };
 
 struct KeywordTable {
@@ -116,16 +117,18 @@ constexpr KeywordTable MakeKeywordTable() {
   KeywordTable table{};
   for (KeywordEntry& entry : table.entries) {
     // Matches nothing: every folded word has bit 5 of its first byte set.
-    entry = {0, 1, kPlain};
+    entry = {0, 1, {kPlain, kPlain, kPlain, kPlain}};
   }
-  table.entries['w' & 31] = {Word("\xff\xff\xff\xff\xff"), Word("where"),
-                             kClause << 8 | kPlain};
-  table.entries['o' & 31] = {Word("\xff\xff\xff\xff\xff"), Word("order"),
-                             kClause << 8 | kOr};
-  table.entries['a' & 31] = {Word("\xff\xff\xff"), Word("and"),
-                             kJoin << 8 | kPlain};
-  table.entries['f' & 31] = {Word("\xff\xff\xff\xff"), Word("from"),
-                             kJoin << 8 | kPlain};
+  table.entries['w' & 31] = {Word("\xff\xff\xff\xff\xff"),
+                             Word("where"),
+                             {kPlain, kPlain, kPlain, kClause}};
+  table.entries['o' & 31] = {Word("\xff\xff\xff\xff\xff"),
+                             Word("order"),
+                             {kPlain, kOr, kPlain, kClause}};
+  table.entries['a' & 31] = {
+      Word("\xff\xff\xff"), Word("and"), {kPlain, kPlain, kPlain, kJoin}};
+  table.entries['f' & 31] = {
+      Word("\xff\xff\xff\xff"), Word("from"), {kPlain, kPlain, kPlain, kJoin}};
   return table;
 }
 inline constexpr KeywordTable kKeywords = MakeKeywordTable();
@@ -152,11 +155,9 @@ inline Decision DecideFromWord(const std::make_unsigned_t<Unit>* p) {
   const unsigned whole = (word & entry.mask) == entry.keyword;
   const unsigned first_two = static_cast<std::uint16_t>(word) ==
                              static_cast<std::uint16_t>(entry.keyword);
-  // A word that begins with the keyword begins with its first two letters.
-  // Shifts and masks rather than a choice, which the compiler would make a
-  // branch that no predictor could guess.
-  return static_cast<Decision>((entry.decisions >> (8 * whole)) & 0xFFu &
-                               (0u - first_two));
+  // A lookup rather than a choice, which the compiler would make a branch
+  // that no predictor could guess.
+  return static_cast<Decision>(entry.decisions[first_two + 2 * whole]);
 }
 
 // How much a window holds and needs, in units: 64 bytes, so its masks have
