@@ -22,7 +22,7 @@
 //
 // Covered by tests/layout/layout_sql_test.cc (the chain's case table, and
 // the chain as reference over the SQL sample and generated text split at
-// every boundary and at random sizes, at both vector widths) and by the
+// every boundary and at random sizes, at each vector width) and by the
 // fuzzer, which compares the two on every input it makes.
 #ifndef QUILLMORE_LAYOUT_FUSED_LAYOUT_H_
 #define QUILLMORE_LAYOUT_FUSED_LAYOUT_H_
@@ -44,12 +44,17 @@ class FusedLayout {
  public:
   using View = std::basic_string_view<Unit>;
 
-  // vector_bytes: the width of the scan's vectors, 16 or (only where
-  // BestVectorBytes says so) 32. The tests run both.
+  // vector_bytes: the width of the scan's vectors, 16, or 32 or 64 where
+  // the processor runs them (Runs). The tests run each.
   explicit FusedLayout(int vector_bytes = BestVectorBytes())
-      : wide_(vector_bytes == 32) {}
-  // 32 where the processor has AVX2, else 16.
+      : vector_bytes_(vector_bytes) {}
+  // 64 where the processor has AVX-512's byte instructions (AVX512BW), 32
+  // where it has AVX2, else 16.
   static int BestVectorBytes();
+  static bool Runs(int vector_bytes) {
+    return (vector_bytes == 16 || vector_bytes == 32 || vector_bytes == 64) &&
+           vector_bytes <= BestVectorBytes();
+  }
 
   // The room Feed needs in its output for a piece of `units` units: a comma
   // becomes ten units at most, plus what was held back and what the block
@@ -91,7 +96,7 @@ class FusedLayout {
   }
   bool SettlePending(const V* s, std::size_t n, std::size_t* i, Unit** out);
 
-  bool wide_;
+  int vector_bytes_;
   Pending pending_ = Pending::kNone;
   Unit held_[kLookahead - 1] = {};
   std::size_t held_count_ = 0;
@@ -166,9 +171,11 @@ bool FusedLayout<Unit>::SettlePending(const V* s, std::size_t n, std::size_t* i,
 
 template <typename Unit>
 int FusedLayout<Unit>::BestVectorBytes() {
-#if defined(QUILLMORE_FUSED_AVX2)
-  static const bool avx2 = __builtin_cpu_supports("avx2");
-  return avx2 ? 32 : 16;
+#if defined(QUILLMORE_FUSED_WIDE)
+  // Not kept in a static: its guard would need the C++ run-time library,
+  // which the filter does without, and each question is one load.
+  if (__builtin_cpu_supports("avx512bw")) return 64;
+  return __builtin_cpu_supports("avx2") ? 32 : 16;
 #else
   return 16;
 #endif
@@ -201,8 +208,10 @@ std::size_t FusedLayout<Unit>::Feed(View piece, Unit* out) {
   for (;;) {
     if (pending_ != Pending::kNone && !SettlePending(s, n, &i, &o)) break;
     if (pending_ == Pending::kNone) {
-#if defined(QUILLMORE_FUSED_AVX2)
-      if (wide_) {
+#if defined(QUILLMORE_FUSED_WIDE)
+      if (vector_bytes_ == 64) {
+        i = fused_internal::avx512::LayOutWindows(s, i, n, &o, &pending_);
+      } else if (vector_bytes_ == 32) {
         i = fused_internal::avx2::LayOutWindows(s, i, n, &o, &pending_);
       } else {
         i = fused_internal::baseline::LayOutWindows(s, i, n, &o, &pending_);

@@ -1,9 +1,9 @@
 // The fast parts of the fused layout (fused_layout.h): the vector scan that
 // finds the units needing a decision, and the keyword check that decides a
-// pending space from one 8-byte word. The window loop is compiled twice:
-// for the baseline (SSE2 on x86, through unit_vector.h), so the filter runs
-// on any x86-64, and on x86 once more for AVX2, which FusedLayout calls only
-// where the processor has it.
+// pending space from one 8-byte word. The window loop is compiled for the
+// baseline (SSE2 on x86, through unit_vector.h), so the filter runs on any
+// x86-64, and on x86 once more for AVX2 and for AVX-512, which FusedLayout
+// calls only where the processor has them.
 // Covered with the fused layout: the case table and the rule chain as
 // reference in tests/layout/layout_sql_test.cc, and the fuzzer.
 #ifndef QUILLMORE_LAYOUT_FUSED_SCAN_H_
@@ -24,10 +24,12 @@
 namespace quillmore {
 namespace fused_internal {
 
-// What a pending space becomes: itself, or the break of rule 3, 4 or 5.
+// What a pending space becomes: itself, or the break of rule 3, 4 or 5,
+// each numbered by the length of what it writes, so that the output
+// pointer, which waits for that length, needs no lookup for it.
 // kUndecided: the letters so far could still begin a keyword that another
 // rule breaks differently.
-enum Decision { kPlain, kClause, kJoin, kOr, kUndecided };
+enum Decision { kUndecided = 0, kPlain = 1, kClause = 2, kJoin = 4, kOr = 5 };
 
 // Up to 16 ASCII units, widened to Unit at compile time, so a constant
 // piece of output is written with one fixed-size copy.
@@ -53,18 +55,17 @@ inline Unit* Write(const Constant<Unit>& constant, Unit* out) {
 
 template <typename Unit>
 struct Breaks {
-  static constexpr Constant<Unit> kByDecision[4] = {
-      Widen<Unit>(" "), Widen<Unit>("\r\n"), Widen<Unit>("\r\n  "),
-      Widen<Unit>("\r\n   ")};
+  // By Decision; the entries of no decision are never written.
+  static constexpr Constant<Unit> kByDecision[6] = {
+      {}, Widen<Unit>(" "),      Widen<Unit>("\r\n"),
+      {}, Widen<Unit>("\r\n  "), Widen<Unit>("\r\n   ")};
   static constexpr Constant<Unit> kComma = Widen<Unit>(",\r\n      ");
-  static constexpr Constant<Unit> kSpaceComma = Widen<Unit>(" ,\r\n      ");
+  // A comma whose seventh space the next comma decides: the space itself.
+  static constexpr Constant<Unit> kCommaSpace = Widen<Unit>(",\r\n       ");
 };
 
-// The length of Breaks::kByDecision[decision], from a constant rather than
-// a load, since the output pointer waits for it.
-constexpr std::size_t BreakLength(Decision decision) {
-  return (0x05040201u >> (8 * decision)) & 0xFFu;
-}
+// The length of Breaks::kByDecision[decision].
+constexpr std::size_t BreakLength(Decision decision) { return decision; }
 static_assert(BreakLength(kPlain) == Breaks<char>::kByDecision[kPlain].length &&
               BreakLength(kClause) ==
                   Breaks<char>::kByDecision[kClause].length &&
@@ -94,12 +95,50 @@ inline std::uint64_t FromMemoryOrder(std::uint64_t word) {
 template <typename Unit>
 inline constexpr std::size_t kWordUnits = sizeof(Unit) == 1 ? 8 : 5;
 
-// Decides a pending space from the five units after it (it reads
-// kWordUnits, all present): one
-// word of folded letters compared with each keyword. Folding sets bit 5 of
-// every byte, which turns only A to Z into a to z among the bytes that can
-// equal a keyword's letter; a unit beyond ASCII becomes a byte no keyword
-// has.
+// What the word after a pending space is compared with, picked by the low
+// five bits of its first letter, which tell the keywords' first letters
+// (a, f, o, w) apart: the keyword (its letters in the word's bytes, the
+// others masked off) and what the space becomes when the word begins with
+// it, or else with its first two letters only (OR, for the entry of ORDER).
+struct KeywordEntry {
+  std::uint64_t mask;
+  std::uint64_t keyword;
+  // What the space becomes, by whether the word begins with the first two
+  // letters (1) and with the whole keyword (2): no match, the first two
+  // letters only, and the keyword (which begins with them).
+  unsigned char decisions[4];
+};
+
+struct KeywordTable {
+  KeywordEntry entries[32];
+};
+
+constexpr KeywordTable MakeKeywordTable() {
+  KeywordTable table{};
+  for (KeywordEntry& entry : table.entries) {
+    // Matches nothing: every folded word has bit 5 of its first byte set.
+    entry = {0, 1, {kPlain, kPlain, kPlain, kPlain}};
+  }
+  table.entries['w' & 31] = {Word("\xff\xff\xff\xff\xff"),
+                             Word("where"),
+                             {kPlain, kPlain, kPlain, kClause}};
+  table.entries['o' & 31] = {Word("\xff\xff\xff\xff\xff"),
+                             Word("order"),
+                             {kPlain, kOr, kPlain, kClause}};
+  table.entries['a' & 31] = {
+      Word("\xff\xff\xff"), Word("and"), {kPlain, kPlain, kPlain, kJoin}};
+  table.entries['f' & 31] = {
+      Word("\xff\xff\xff\xff"), Word("from"), {kPlain, kPlain, kPlain, kJoin}};
+  return table;
+}
+inline constexpr KeywordTable kKeywords = MakeKeywordTable();
+
+// Decides a pending space from the units after it (it reads kWordUnits,
+// all present): one word of their five first folded letters, compared with
+// the one keyword its first letter could begin. Folding sets bit 5 of every
+// byte, which turns only A to Z into a to z among the bytes that can equal
+// a keyword's letter; a unit beyond ASCII becomes a byte no keyword has.
+// In rule order: ORDER is taken by rule 3 before rule 5 could take OR.
 template <typename Unit>
 inline Decision DecideFromWord(const std::make_unsigned_t<Unit>* p) {
   std::uint64_t word = 0;
@@ -112,18 +151,13 @@ inline Decision DecideFromWord(const std::make_unsigned_t<Unit>* p) {
     }
   }
   word |= Word("\x20\x20\x20\x20\x20");
-  const std::uint64_t five = word & Word("\xff\xff\xff\xff\xff");
-  const std::uint64_t four = word & Word("\xff\xff\xff\xff");
-  const std::uint64_t three = word & Word("\xff\xff\xff");
-  const std::uint64_t two = word & Word("\xff\xff");
-  const bool clause = five == Word("where") || five == Word("order");
-  const bool join = three == Word("and") || four == Word("from");
-  const bool disjunction = two == Word("or");
-  // In rule order: ORDER is taken by rule 3 before rule 5 could take OR.
-  int decision = disjunction ? kOr : kPlain;
-  decision = join ? kJoin : decision;
-  decision = clause ? kClause : decision;
-  return static_cast<Decision>(decision);
+  const KeywordEntry& entry = kKeywords.entries[word & 31];
+  const unsigned whole = (word & entry.mask) == entry.keyword;
+  const unsigned first_two = static_cast<std::uint16_t>(word) ==
+                             static_cast<std::uint16_t>(entry.keyword);
+  // A lookup rather than a choice, which the compiler would make a branch
+  // that no predictor could guess.
+  return static_cast<Decision>(entry.decisions[first_two + 2 * whole]);
 }
 
 // How much a window holds and needs, in units: 64 bytes, so its masks have
@@ -135,9 +169,18 @@ struct Window {
   static constexpr std::size_t kReads = 2 * kUnits;
 };
 
+// A window's units, one bit per byte.
 struct WindowMasks {
-  std::uint64_t special;
+  // Where the layout has something to decide, one bit per unit (the lowest
+  // of its bytes): each comma, and the first unit of each run of CR, LF and
+  // spaces that is not a comma's. A run needs a decision when it holds CR or
+  // LF, has more than one unit, or stands before the first two letters of a
+  // keyword; a lone space before anything else is copied like any other
+  // unit.
+  std::uint64_t events;
+  // CR, LF and space.
   std::uint64_t blank;
+  std::uint64_t comma;
 };
 
 // The space the layout has not written yet: none, a run of CR, LF and
@@ -178,20 +221,6 @@ std::size_t SkipBlanks(const std::make_unsigned_t<Unit>* s, std::size_t i,
   return i;
 }
 
-// Copies count units (fewer than a window's) with one store per vector of
-// the window whatever the count, so no branch depends on the gap between
-// two decisions. The input has a window's worth of units after from, and
-// the output the slack. kBytes: the vectors' width.
-template <std::size_t kBytes, typename Unit>
-inline Unit* CopyGap(const std::make_unsigned_t<Unit>* from, std::size_t count,
-                     Unit* out) {
-  for (std::size_t k = 0; k < Window<Unit>::kUnits;
-       k += kBytes / sizeof(Unit)) {
-    std::memcpy(out + k, from + k, kBytes);
-  }
-  return out + count;
-}
-
 namespace baseline {
 #define QUILLMORE_FUSED_WIDTH 16
 #include "layout/fused_windows.inc"
@@ -199,10 +228,11 @@ namespace baseline {
 }  // namespace baseline
 
 #if defined(__x86_64__) || defined(__i386__)
-// The vectors' width is chosen at run time: 32 bytes where the processor has
-// AVX2, else the 16 bytes of the x86 baseline, so the program runs on any
-// x86 and is quicker where it can be.
-#define QUILLMORE_FUSED_AVX2 1
+// The vectors' width is chosen at run time: 64 bytes where the processor
+// has AVX-512's byte instructions, 32 where it has AVX2, else the 16 bytes
+// of the x86 baseline, so the program runs on any x86 and is quicker where
+// it can be.
+#define QUILLMORE_FUSED_WIDE 1
 QUILLMORE_AVX2_BEGIN
 namespace avx2 {
 #define QUILLMORE_FUSED_WIDTH 32
@@ -210,6 +240,14 @@ namespace avx2 {
 #undef QUILLMORE_FUSED_WIDTH
 }  // namespace avx2
 QUILLMORE_AVX2_END
+
+QUILLMORE_AVX512_BEGIN
+namespace avx512 {
+#define QUILLMORE_FUSED_WIDTH 64
+#include "layout/fused_windows.inc"
+#undef QUILLMORE_FUSED_WIDTH
+}  // namespace avx512
+QUILLMORE_AVX512_END
 #endif
 
 }  // namespace fused_internal

@@ -110,4 +110,18 @@ std::size_t CountUnit(std::basic_string_view<Unit> text, Unit unit) {
 #define QUILLMORE_AVX2_END _Pragma("GCC pop_options")
 #endif
 
+// The same for AVX-512 with its byte and word instructions (AVX512BW), for
+// the 64-byte loops that run only where the processor has them.
+#if defined(__clang__)
+#define QUILLMORE_AVX512_BEGIN \
+  _Pragma(                     \
+      "clang attribute push(__attribute__((target(\"avx512f,avx512bw\"))), \
+                               apply_to = function)")
+#define QUILLMORE_AVX512_END _Pragma("clang attribute pop")
+#else
+#define QUILLMORE_AVX512_BEGIN \
+  _Pragma("GCC push_options") _Pragma("GCC target(\"avx512f,avx512bw\")")
+#define QUILLMORE_AVX512_END _Pragma("GCC pop_options")
+#endif
+
 #endif  // QUILLMORE_LAYOUT_UNIT_VECTOR_H_

@@ -5,10 +5,8 @@
 // (`tail -f queries.log | quillmore-layout`).
 #include <cerrno>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
-#include <memory>
-#include <new>
-#include <string>
 #include <string_view>
 
 #include "layout/fused_layout.h"
@@ -23,48 +21,58 @@ constexpr char kUsage[] =
     "a line break after every comma, and before WHERE, ORDER, AND, FROM and "
     "OR.\nLine breaks are CR LF. Every other byte passes through unchanged.\n";
 
-// Each read takes at most this much; the output of one piece needs at most
-// ten times as much room (every byte a comma).
+// Each piece of input is at most this much; the output of one piece needs
+// at most ten times as much room (every byte a comma).
 constexpr std::size_t kPiece = std::size_t{1} << 17;
 
-int Fail(const std::string& message) {
-  std::fprintf(stderr, "quillmore-layout: %s\n", message.c_str());
+int Fail(const char* message) {
+  std::fprintf(stderr, "quillmore-layout: %s\n", message);
   return 1;
 }
 
 // Prints the help or the version; an output that cannot take it is a
 // failure like any other.
-int Print(const std::string& text) {
-  if (std::fputs(text.c_str(), stdout) < 0 || std::fflush(stdout) != 0) {
-    return Fail(std::string("cannot write standard output: ") +
-                std::strerror(errno));
+int Print(const char* text) {
+  if (std::fputs(text, stdout) < 0 || std::fflush(stdout) != 0) {
+    std::fprintf(stderr, "quillmore-layout: cannot write standard output: %s\n",
+                 std::strerror(errno));
+    return 1;
   }
   return 0;
 }
 
+// The output's room, from malloc like the rest of the filter's memory.
+struct OutputBuffer {
+  ~OutputBuffer() { std::free(units); }
+  char* const units;
+};
+
 int Filter() {
   using Layout = quillmore::FusedLayout<char>;
-  const std::unique_ptr<char[]> in(new char[kPiece]);
-  const std::unique_ptr<char[]> out(new char[Layout::OutputRoom(kPiece)]);
+  quillmore::Input input;
+  const OutputBuffer out{
+      static_cast<char*>(std::malloc(Layout::OutputRoom(kPiece)))};
+  if (out.units == nullptr || !input.Open(kPiece)) {
+    return Fail("not enough memory");
+  }
   Layout layout;
-  std::string error;
+  quillmore::StreamError error;
   for (;;) {
-    std::size_t got = 0;
-    const quillmore::StreamResult read =
-        quillmore::ReadInput(in.get(), kPiece, &got, &error);
-    if (read == quillmore::StreamResult::kFailed) return Fail(error);
+    std::string_view piece;
+    const quillmore::StreamResult read = input.Next(&piece, &error);
+    if (read == quillmore::StreamResult::kFailed) return Fail(error.text);
     // Whatever a read brings is laid out and written before the next read
     // waits, except the few bytes that the next ones decide.
     const std::size_t size = read == quillmore::StreamResult::kEnd
-                                 ? layout.Finish(out.get())
-                                 : layout.Feed({in.get(), got}, out.get());
-    switch (quillmore::WriteOutput({out.get(), size}, &error)) {
+                                 ? layout.Finish(out.units)
+                                 : layout.Feed(piece, out.units);
+    switch (quillmore::WriteOutput({out.units, size}, &error)) {
       case quillmore::StreamResult::kOk:
         break;
       case quillmore::StreamResult::kClosed:
         return 1;  // The reader has gone: stop, as other filters do.
       default:
-        return Fail(error);
+        return Fail(error.text);
     }
     if (read == quillmore::StreamResult::kEnd) return 0;
   }
@@ -79,7 +87,10 @@ int main(int argc, char** argv) {
     const bool version = arg == "--version";
     if (argc == 2 && help) return Print(kUsage);
     if (argc == 2 && version) {
-      return Print(std::string("quillmore ") + quillmore::kVersionText + "\n");
+      char text[64];
+      std::snprintf(text, sizeof text, "quillmore %s\n",
+                    quillmore::kVersionText);
+      return Print(text);
     }
     // After --help or --version, the argument in the way is the next one.
     const char* unexpected = help || version ? argv[2] : argv[1];
@@ -87,9 +98,5 @@ int main(int argc, char** argv) {
                  unexpected, kUsage);
     return 2;
   }
-  try {
-    return Filter();
-  } catch (const std::bad_alloc&) {
-    return Fail("not enough memory");
-  }
+  return Filter();
 }

@@ -1,6 +1,7 @@
 #include <windows.h>
 
-#include <string>
+#include <cstdio>
+#include <cstdlib>
 
 #include "run/stdio.h"
 
@@ -10,32 +11,43 @@ namespace {
 // Straight to the Win32 handles: no C runtime in between, so there is no
 // text mode to turn CR LF into LF or stop at Ctrl-Z, and the reason for a
 // failure is Windows' own (the C runtime folds a closed pipe into EINVAL).
-std::string Describe(const char* what, DWORD code) {
-  char text[256] = {};
-  const DWORD length =
+StreamResult Failed(const char* what, DWORD code, StreamError* error) {
+  char reason[200] = {};
+  DWORD length =
       FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
-                     nullptr, code, 0, text, sizeof text, nullptr);
-  std::string reason(text, length);
-  while (!reason.empty() && (reason.back() == '\n' || reason.back() == '\r' ||
-                             reason.back() == ' ' || reason.back() == '.')) {
-    reason.pop_back();
+                     nullptr, code, 0, reason, sizeof reason, nullptr);
+  while (length > 0 &&
+         (reason[length - 1] == '\n' || reason[length - 1] == '\r' ||
+          reason[length - 1] == ' ' || reason[length - 1] == '.')) {
+    reason[--length] = '\0';
   }
-  if (reason.empty()) reason = "error " + std::to_string(code);
-  return std::string(what) + ": " + reason;
+  if (length == 0) {
+    std::snprintf(reason, sizeof reason, "error %lu",
+                  static_cast<unsigned long>(code));
+  }
+  std::snprintf(error->text, sizeof error->text, "%s: %s", what, reason);
+  return StreamResult::kFailed;
 }
 
 }  // namespace
 
-StreamResult ReadInput(char* buffer, std::size_t capacity, std::size_t* got,
-                       std::string* error) {
+bool Input::Open(std::size_t piece) {
+  piece_ = piece;
+  buffer_ = static_cast<char*>(std::malloc(piece));
+  return buffer_ != nullptr;
+}
+
+Input::~Input() { std::free(buffer_); }
+
+StreamResult Input::Next(std::string_view* piece, StreamError* error) {
   // ReadFile on a pipe returns what the pipe holds as soon as it holds
   // anything, like read(2).
   const DWORD size =
-      capacity < 0x40000000 ? static_cast<DWORD>(capacity) : DWORD{0x40000000};
+      piece_ < 0x40000000 ? static_cast<DWORD>(piece_) : DWORD{0x40000000};
   DWORD read = 0;
-  if (ReadFile(GetStdHandle(STD_INPUT_HANDLE), buffer, size, &read, nullptr)) {
+  if (ReadFile(GetStdHandle(STD_INPUT_HANDLE), buffer_, size, &read, nullptr)) {
     if (read == 0) return StreamResult::kEnd;
-    *got = read;
+    *piece = {buffer_, read};
     return StreamResult::kOk;
   }
   const DWORD code = GetLastError();
@@ -43,11 +55,10 @@ StreamResult ReadInput(char* buffer, std::size_t capacity, std::size_t* got,
   if (code == ERROR_BROKEN_PIPE || code == ERROR_HANDLE_EOF) {
     return StreamResult::kEnd;
   }
-  *error = Describe("cannot read standard input", code);
-  return StreamResult::kFailed;
+  return Failed("cannot read standard input", code, error);
 }
 
-StreamResult WriteOutput(std::string_view data, std::string* error) {
+StreamResult WriteOutput(std::string_view data, StreamError* error) {
   const HANDLE out = GetStdHandle(STD_OUTPUT_HANDLE);
   while (!data.empty()) {
     const DWORD size = data.size() < 0x40000000
@@ -62,8 +73,7 @@ StreamResult WriteOutput(std::string_view data, std::string* error) {
           code == ERROR_PIPE_NOT_CONNECTED) {
         return StreamResult::kClosed;
       }
-      *error = Describe("cannot write standard output", code);
-      return StreamResult::kFailed;
+      return Failed("cannot write standard output", code, error);
     }
     data.remove_prefix(put);
   }

@@ -79,8 +79,10 @@ inline std::string LayoutPropertyViolation(const std::string& text,
   if (chained != once) return "a rule relies on a setting of the rule before";
   const std::u16string wide = Wide(text), wide_once = Wide(once);
   if (LayoutOf<char16_t>(wide) != wide_once) return "UTF-16 differs";
-  // The baseline's vectors and, where the processor has them, AVX2's.
-  for (const int width : {16, FusedLayout<char>::BestVectorBytes()}) {
+  // The baseline's vectors and, where the processor has them, AVX2's and
+  // AVX-512's.
+  for (const int width : {16, 32, 64}) {
+    if (!FusedLayout<char>::Runs(width)) continue;
     for (const auto& sizes : PieceSizes(text.size(), seed)) {
       if (FusedInPieces<char>(text, sizes, width) != once ||
           FusedInPieces<char16_t>(wide, sizes, width) != wide_once) {
