@@ -1,4 +1,5 @@
 #include <errno.h>
+#include <signal.h>
 #include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -25,12 +26,26 @@ StreamResult Failed(const char* what, StreamError* error) {
 
 }  // namespace
 
+namespace {
+
+// A file cut short while the filter maps it makes the pages past its new
+// end fault with SIGBUS: that is a failed read like any other, said in one
+// line with status 1, not a crash. Only async-signal-safe calls here.
+extern "C" void FailCutShort(int) {
+  static const char kSaid[] =
+      "quillmore-layout: cannot read standard input: the file was cut short "
+      "while it was read\n";
+  const ssize_t said = write(2, kSaid, sizeof kSaid - 1);
+  (void)said;
+  _exit(1);
+}
+
+}  // namespace
+
 // A file is read through a mapping up to the size it had when the filter
 // began, from where standard input stood; then the file position is put
 // where reading would have left it, and reads take whatever the file has
-// gained since. The mapping is private and read-only. A file cut short
-// while the filter maps it ends the filter with SIGBUS, as it does other
-// programs that map their input.
+// gained since. The mapping is private and read-only.
 bool Input::Open(std::size_t piece) {
   piece_ = piece;
   buffer_ = static_cast<char*>(std::malloc(piece));
@@ -40,6 +55,10 @@ bool Input::Open(std::size_t piece) {
   const off_t at = lseek(0, 0, SEEK_CUR);
   // A file no longer than a piece is as quickly read.
   if (at < 0 || status.st_size - at <= static_cast<off_t>(piece)) return true;
+  struct sigaction cut_short {};
+  cut_short.sa_handler = FailCutShort;
+  sigemptyset(&cut_short.sa_mask);
+  if (sigaction(SIGBUS, &cut_short, nullptr) != 0) return true;
   mapping_ = true;
   file_at_ = static_cast<std::uint64_t>(at);
   file_end_ = static_cast<std::uint64_t>(status.st_size);
