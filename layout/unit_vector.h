@@ -95,33 +95,25 @@ std::size_t CountUnit(std::basic_string_view<Unit> text, Unit unit) {
 
 }  // namespace quillmore
 
-// The code between these two is compiled for AVX2, for the 32-byte loops
-// that run only where the processor has it (chosen at run time); the rest
-// of the program keeps to the baseline.
+// The code between BEGIN and END is compiled for the named instructions,
+// for the loops that run only where the processor has them (chosen at run
+// time); the rest of the program keeps to the baseline. AVX2 for the 32-byte
+// loops; AVX-512 with its byte and word instructions (AVX512BW) for the
+// 64-byte ones.
+#define QUILLMORE_PRAGMA(text) _Pragma(#text)
 #if defined(__clang__)
-#define QUILLMORE_AVX2_BEGIN \
-  _Pragma(                   \
-      "clang attribute push(__attribute__((target(\"avx2\"))), \
-                               apply_to = function)")
-#define QUILLMORE_AVX2_END _Pragma("clang attribute pop")
+#define QUILLMORE_TARGET_BEGIN(isa) \
+  QUILLMORE_PRAGMA(                 \
+      clang attribute push(__attribute__((target(isa))), apply_to = function))
+#define QUILLMORE_TARGET_END QUILLMORE_PRAGMA(clang attribute pop)
 #else
-#define QUILLMORE_AVX2_BEGIN \
-  _Pragma("GCC push_options") _Pragma("GCC target(\"avx2\")")
-#define QUILLMORE_AVX2_END _Pragma("GCC pop_options")
+#define QUILLMORE_TARGET_BEGIN(isa) \
+  QUILLMORE_PRAGMA(GCC push_options) QUILLMORE_PRAGMA(GCC target(isa))
+#define QUILLMORE_TARGET_END QUILLMORE_PRAGMA(GCC pop_options)
 #endif
-
-// The same for AVX-512 with its byte and word instructions (AVX512BW), for
-// the 64-byte loops that run only where the processor has them.
-#if defined(__clang__)
-#define QUILLMORE_AVX512_BEGIN \
-  _Pragma(                     \
-      "clang attribute push(__attribute__((target(\"avx512f,avx512bw\"))), \
-                               apply_to = function)")
-#define QUILLMORE_AVX512_END _Pragma("clang attribute pop")
-#else
-#define QUILLMORE_AVX512_BEGIN \
-  _Pragma("GCC push_options") _Pragma("GCC target(\"avx512f,avx512bw\")")
-#define QUILLMORE_AVX512_END _Pragma("GCC pop_options")
-#endif
+#define QUILLMORE_AVX2_BEGIN QUILLMORE_TARGET_BEGIN("avx2")
+#define QUILLMORE_AVX2_END QUILLMORE_TARGET_END
+#define QUILLMORE_AVX512_BEGIN QUILLMORE_TARGET_BEGIN("avx512f,avx512bw")
+#define QUILLMORE_AVX512_END QUILLMORE_TARGET_END
 
 #endif  // QUILLMORE_LAYOUT_UNIT_VECTOR_H_
