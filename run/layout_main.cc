@@ -34,9 +34,10 @@ int Fail(const char* message) {
 // failure like any other.
 int Print(const char* text) {
   if (std::fputs(text, stdout) < 0 || std::fflush(stdout) != 0) {
-    std::fprintf(stderr, "quillmore-layout: cannot write standard output: %s\n",
-                 std::strerror(errno));
-    return 1;
+    char message[128];
+    std::snprintf(message, sizeof message, "cannot write standard output: %s",
+                  std::strerror(errno));
+    return Fail(message);
   }
   return 0;
 }

@@ -4,12 +4,10 @@
 #include <fcntl.h>
 #include <malloc.h>
 #include <signal.h>
-#include <sys/mman.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
-#include <cstdint>
 #include <cstring>
 #include <new>
 #include <string>

@@ -63,7 +63,10 @@ std::string WithLfLineBreaks(std::string_view text) {
     const char* stop = cr == nullptr ? end : cr + 1;
     std::memcpy(to, from, stop - from);
     to += stop - from;
-    if (cr != nullptr && stop != end && *stop == '\n') to[-1] = '\n', ++stop;
+    if (cr != nullptr && stop != end && *stop == '\n') {
+      to[-1] = '\n';  // the CR's place takes the LF
+      ++stop;
+    }
     from = stop;
   }
   out.resize(to - out.data());
