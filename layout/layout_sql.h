@@ -77,15 +77,20 @@ std::basic_string<Unit> LayoutSql(Engine& engine,
   // room for the longest text at the start, so no rule allocates or copies:
   // rule 1 never lengthens the text, rule 2 adds nine units per comma (rule
   // 1 leaves the commas, so they are counted in the source), and rules 3 to
-  // 5 add a few units per keyword, which the eighth to spare covers on real
-  // SQL. Room that is reserved but never written costs no memory.
+  // 5 add a few units per keyword. The engine writes into a buffer as it is
+  // only where it has room for the source and an eighth more, so the room
+  // is a quarter more than the longest text: rules 3 to 5 then reuse the
+  // buffers even where rule 1 shortened nothing (a comma-separated text)
+  // and the keywords add a tenth. Room that is reserved but never written
+  // costs no memory.
   const std::size_t commas = CountUnit(source, static_cast<Unit>(','));
   const std::size_t longest = source.size() + 9 * commas;
+  const std::size_t room = longest + longest / 4 + 256;
   std::basic_string<Unit> current;
   std::basic_string<Unit> spare;
   try {
-    current.reserve(longest + longest / 8 + 64);
-    spare.reserve(longest + longest / 8 + 64);
+    current.reserve(room);
+    spare.reserve(room);
     // On large texts the page faults on this fresh room cost as much as
     // the rules themselves; huge pages take one fault per 2 MiB.
     AdviseWholePages(current.data(), current.capacity() * sizeof(Unit),
