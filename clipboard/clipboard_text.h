@@ -35,8 +35,10 @@ class ClipboardText {
   // another program made since is the user's newer text, so the write fails
   // instead, with status::kAccessDenied, and leaves it. A change to the
   // same text is no newer copy. Throws Error on failure; LeftEmpty() then
-  // says whether the clipboard is empty by the run's doing.
-  virtual void SetText(TextView text) = 0;
+  // says whether the clipboard is empty by the run's doing. The text is
+  // the backend's to keep: where it serves the clipboard itself (X11,
+  // Wayland) the offer is made in the text's own buffer, not a copy.
+  virtual void SetText(Text text) = 0;
   // Whether the clipboard is empty by this run's own doing: from a Clear
   // (or a Windows SetText) that emptied it until a SetText filled it, or
   // found that another program had written since. Where it is, a failed

@@ -57,8 +57,9 @@ class ChosenClipboardText final : public ClipboardText<char> {
   void Clear() override {
     Use(Operation::kClear, [](Backend& c) { c.Clear(); });
   }
-  void SetText(TextView text) override {
-    Use(Operation::kSetText, [&](Backend& c) { c.SetText(text, read_); });
+  void SetText(Text text) override {
+    Use(Operation::kSetText,
+        [&](Backend& c) { c.SetText(std::move(text), read_); });
   }
   // Neither clipboard is ever emptied before it is written.
   bool LeftEmpty() const override { return false; }

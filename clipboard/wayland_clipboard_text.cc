@@ -25,16 +25,17 @@ class WaylandClipboard final : public linux_clipboard::Backend {
 
   std::string GetText() override { return control_->Read(); }
   void Clear() override {}
-  void SetText(std::string_view text, std::string_view read) override {
+  void SetText(std::string text, std::string_view read) override {
     linux_clipboard::SignalHold hold;
-    if (!control_->Own(linux_clipboard::TextOffer::Of(text), read, hold)) {
+    if (!control_->Own(linux_clipboard::TextOffer::Of(std::move(text)), read,
+                       hold)) {
       return;  // ours, and at once another program's
     }
     // The selection lives as long as the connection whose source it is:
     // the server goes on with ours, and this process lets go of it.
     linux_clipboard::ForkClipboardServer(control_->connection().Descriptors(),
                                          [&] { control_->ServeUntilTaken(); },
-                                         {text, read});
+                                         {read});
     control_->LeaveToServer();
   }
 

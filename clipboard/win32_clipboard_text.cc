@@ -207,7 +207,7 @@ void Win32ClipboardText::Clear() {
   });
 }
 
-void Win32ClipboardText::SetText(TextView text) {
+void Win32ClipboardText::SetText(Text text) {
   AsOperation(Operation::kSetText, [&] { Write(text); });
 }
 

@@ -39,7 +39,7 @@ class Win32ClipboardText final : public ClipboardText<char16_t> {
 
   Text GetText() override;
   void Clear() override;
-  void SetText(TextView text) override;
+  void SetText(Text text) override;
   bool LeftEmpty() const override { return left_empty_; }
 
  private:

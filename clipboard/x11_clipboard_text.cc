@@ -2,6 +2,8 @@
 #include "clipboard/x11_clipboard_text.h"
 
 #include <memory>
+#include <string>
+#include <utility>
 
 #include "clipboard/linux/clipboard_server.h"
 #include "clipboard/linux/text_offer.h"
@@ -16,11 +18,11 @@ class X11Clipboard final : public linux_clipboard::Backend {
  public:
   std::string GetText() override { return session().Read(); }
   void Clear() override { session(); }
-  void SetText(std::string_view text, std::string_view read) override {
+  void SetText(std::string text, std::string_view read) override {
     Session& s = session();
     linux_clipboard::SignalHold hold;
-    s.Own(linux_clipboard::TextOffer::Of(text), read, hold);
-    s.HandOver({text, read});
+    s.Own(linux_clipboard::TextOffer::Of(std::move(text)), read, hold);
+    s.HandOver({read});
   }
 
  private:

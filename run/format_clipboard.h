@@ -51,7 +51,7 @@ class WriteFailure : public Error {
 // back is itself such a write, so it too leaves a newer copy alone.
 template <typename Unit, typename MakeEngine>
 void FormatClipboard(ClipboardText<Unit>& clipboard, MakeEngine&& make_engine) {
-  const std::basic_string<Unit> source = clipboard.GetText();
+  std::basic_string<Unit> source = clipboard.GetText();
   std::basic_string<Unit> result;
   {
     auto engine = make_engine();
@@ -59,12 +59,13 @@ void FormatClipboard(ClipboardText<Unit>& clipboard, MakeEngine&& make_engine) {
   }  // The engine is done with before the clipboard is touched again.
   clipboard.Clear();
   try {
-    clipboard.SetText(result);
+    // The result is the clipboard's from here: a large text is not copied.
+    clipboard.SetText(std::move(result));
   } catch (const Error& error) {
     if (!clipboard.LeftEmpty()) throw;
-    result = {};  // Free the result before making another copy of the source.
+    // The source is given up the same way; the result went with the call.
     try {
-      clipboard.SetText(source);
+      clipboard.SetText(std::move(source));
     } catch (const Error& again) {
       throw WriteFailure(error,
                          clipboard.LeftEmpty()

@@ -22,10 +22,11 @@ class Backend {
   virtual void Clear() = 0;
   // Sets the clipboard to text, only if it still holds read, the text
   // GetText returned (or that text again); else fails with
-  // status::kAccessDenied and leaves the newer copy. Both texts are the
-  // caller's, alive and unchanged for the call: the server that SetText
-  // forks to keep the clipboard does not inherit them.
-  virtual void SetText(std::string_view text, std::string_view read) = 0;
+  // status::kAccessDenied and leaves the newer copy. text becomes the
+  // offer, in its own buffer, which the server that SetText forks to keep
+  // the clipboard serves; read is the caller's, alive and unchanged for the
+  // call, and the server does not inherit it.
+  virtual void SetText(std::string text, std::string_view read) = 0;
 };
 
 }  // namespace quillmore::linux_clipboard

@@ -10,8 +10,9 @@ namespace quillmore::linux_clipboard {
 
 // Linux programs end lines with LF; programs that write CR LF there show a
 // stray CR at every line end. The layout makes CR LF, so each pair becomes
-// LF on the way out. A lone CR is not a line break and stays.
-std::string WithLfLineBreaks(std::string_view text);
+// LF on the way out. A lone CR is not a line break and stays. In place: the
+// text only gets shorter, and a large one is not copied into fresh memory.
+void ToLfLineBreaks(std::string* text);
 
 // Whether text (UTF-8) can be offered as Latin-1: valid UTF-8 with no
 // character above U+00FF.

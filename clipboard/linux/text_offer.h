@@ -6,6 +6,7 @@
 #include <memory>
 #include <string>
 #include <string_view>
+#include <utility>
 
 #include "clipboard/linux/text_codecs.h"
 
@@ -14,10 +15,12 @@ namespace quillmore::linux_clipboard {
 class TextOffer {
  public:
   TextOffer() = default;
-  // The text as SetText was given it, with Linux line breaks.
-  static TextOffer Of(std::string_view text) {
+  // The text as SetText was given it, with Linux line breaks, in the
+  // text's own buffer: a large text is not copied again.
+  static TextOffer Of(std::string text) {
+    ToLfLineBreaks(&text);
     TextOffer offer;
-    offer.utf8_ = std::make_shared<const std::string>(WithLfLineBreaks(text));
+    offer.utf8_ = std::make_shared<const std::string>(std::move(text));
     offer.latin1_ok_ = RepresentableInLatin1(*offer.utf8_);
     return offer;
   }

@@ -39,13 +39,13 @@ class FakeClipboard : public ClipboardText<char> {
     ++calls;
     text.reset();
   }
-  void SetText(std::string_view value) override {
+  void SetText(std::string value) override {
     const int write = ++calls - 2;  // 1 the result, 2 the source put back
     if (write == c.copied_before) text = "newer";
     if (write <= c.failing_writes) {
       throw Error(status::kAccessDenied, Operation::kSetText, "busy");
     }
-    text = std::string(value);
+    text = std::move(value);
   }
   bool LeftEmpty() const override { return !text; }
 };
