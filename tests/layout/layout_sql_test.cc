@@ -116,8 +116,9 @@ TEST(LayoutSql, EveryRuleWritesIntoTheRoomReservedAtTheStart) {
   while (csv.size() < 200'000) csv += "83021,7,-1.5,2024-01-31,x,y,\"q\",0\n";
   std::string sql;
   while (sql.size() < 200'000) {
-    sql += "SELECT a.id, b.name\n  FROM a, b\n WHERE a.id = b.id\n"
-           "   AND b.x IN (1, 2) OR b.y = 3\n ORDER BY 1, 2;\n";
+    sql +=
+        "SELECT a.id, b.name\n  FROM a, b\n WHERE a.id = b.id\n"
+        "   AND b.x IN (1, 2) OR b.y = 3\n ORDER BY 1, 2;\n";
   }
   for (const std::string* text : {&csv, &sql}) {
     MovingEngine engine;
