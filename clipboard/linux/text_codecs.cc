@@ -66,14 +66,21 @@ void ToLfLineBreaks(std::string* text) {
     std::memcpy(&word, begin + i, sizeof word);
     std::memcpy(&next, begin + i + 1, sizeof next);
     // The CRs that an LF follows, cut out from the highest down so that
-    // the bytes below each keep their places.
+    // the bytes below each keep their places. A word holds one at most
+    // unless its lines are shorter than eight bytes, so the first is cut
+    // without a branch (where there is none, the word is kept as it is).
     std::uint64_t cut = BytesEqual(word, '\r') & BytesEqual(next, '\n');
-    std::size_t kept = sizeof word;
-    for (; cut != 0; --kept) {
-      const int top = 63 - __builtin_clzll(cut);
+    std::size_t kept = sizeof word - (cut != 0);
+    const std::uint64_t any = 0 - static_cast<std::uint64_t>(cut != 0);
+    int top = 63 - __builtin_clzll(cut | 1);
+    for (;;) {
       const std::uint64_t below = (std::uint64_t{1} << (top & ~7)) - 1;
-      word = (word & below) | ((word >> 8) & ~below);
+      const std::uint64_t without = (word & below) | ((word >> 8) & ~below);
+      word = (without & any) | (word & ~any);
       cut &= ~(std::uint64_t{1} << top);
+      if (cut == 0) break;
+      top = 63 - __builtin_clzll(cut);
+      --kept;
     }
     std::memcpy(to, &word, sizeof word);
     to += kept;
