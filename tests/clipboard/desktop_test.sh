@@ -124,7 +124,14 @@ case_PreferredTextTypeAndLatin1() {  # linux
     [[ $type == STRING || $type == TEXT ]] && want=$latin1 || want=$utf8
     check "served as $type" test "$(adapter ask "$type")" = "$want"
   done
+  # A character beyond Latin-1, in a text's last bytes, is not offered so.
+  copy_text $'select name from t where name = \'x\' or name = \'\u20ac\''
+  run
+  outcome 0 "" $'select name\n  from t\nwhere name = \'x\'\n   or name = \'\u20ac\''
+  check "no Latin-1 beyond it" eval '! offers STRING'
   [ "$desktop" = x11 ] || return 0
+  copy latin1 STRING
+  run
   check "its targets" test "$(types | tr '\n' ' ')" = \
     'TARGETS TIMESTAMP MULTIPLE SAVE_TARGETS UTF8_STRING text/plain;charset=utf-8 STRING TEXT '
   check "xsel pastes it" test "$(timeout 10 xsel --clipboard --output)" = "$utf8"
