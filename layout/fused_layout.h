@@ -34,6 +34,7 @@
 #include <string_view>
 #include <type_traits>
 
+#include "base/cpu_features.h"
 #include "layout/fused_scan.h"
 #include "layout/unit_vector.h"
 
@@ -172,10 +173,8 @@ bool FusedLayout<Unit>::SettlePending(const V* s, std::size_t n, std::size_t* i,
 template <typename Unit>
 int FusedLayout<Unit>::BestVectorBytes() {
 #if defined(QUILLMORE_FUSED_WIDE)
-  // Not kept in a static: its guard would need the C++ run-time library,
-  // which the filter does without, and each question is one load.
-  if (__builtin_cpu_supports("avx512bw")) return 64;
-  return __builtin_cpu_supports("avx2") ? 32 : 16;
+  if (CpuHas(CpuFeature::kAvx512Bw)) return 64;
+  return CpuHas(CpuFeature::kAvx2) ? 32 : 16;
 #else
   return 16;
 #endif

@@ -17,6 +17,7 @@
 #include <cstdint>
 #include <cstring>
 
+#include "base/cpu_features.h"
 #include "layout/candidate_scan.h"
 #include "layout/pattern_program.h"
 #include "layout/replacement.h"
@@ -119,8 +120,7 @@ template <typename Unit>
 bool WindowReplace<Unit>::Run(ResultWriter<Unit>* w, std::size_t* from,
                               std::size_t* copied, int widths) const {
 #if defined(QUILLMORE_WINDOW_AVX2)
-  static const bool avx2 = __builtin_cpu_supports("avx2");
-  if (avx2 && widths == 32) {
+  if (widths == 32 && CpuHas(CpuFeature::kAvx2)) {
     return window_avx2::ReplaceWindowsAnyDepth(*this, w, from, copied);
   }
 #else

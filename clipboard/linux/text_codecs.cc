@@ -5,6 +5,8 @@
 #include <cstring>
 #include <string>
 
+#include "base/cpu_features.h"
+
 #if defined(__x86_64__)
 #include <immintrin.h>
 #endif
@@ -118,8 +120,7 @@ void ToLfLineBreaks(std::string* text) {
   char* to = begin;
   std::size_t i = 0;
 #if defined(__x86_64__)
-  static const bool ssse3 = __builtin_cpu_supports("ssse3");
-  if (ssse3) to = CutCrLfBlocks(begin, n, &i);
+  if (CpuHas(CpuFeature::kSsse3)) to = CutCrLfBlocks(begin, n, &i);
 #endif
   for (; i < n; ++i) {
     const char c = begin[i];
