@@ -56,14 +56,18 @@ struct WindowReplace {
   bool Run(ResultWriter<Unit>* w, std::size_t* from, std::size_t* copied,
            int widths = 32) const;
 
+  // Where a run pattern's run, known to go on up to `end`, ends.
+  std::size_t RunEnd(std::size_t end) const {
+    const UnitSet<Unit>& set = c.sets[c.run_set];
+    while (end < n && set.Has(s[end])) ++end;
+    return end;
+  }
+
   // The match at candidate p, if there is one.
   bool MatchAt(std::size_t p, MatchSpan* m) const {
     if (c.strategy == Strategy::kRun) {
       // The scan's clauses make p the start of a run to replace.
-      const UnitSet<Unit>& set = c.sets[c.run_set];
-      std::size_t end = p + 1;
-      while (end < n && set.Has(s[end])) ++end;
-      *m = {p, end, kNone, kNone};
+      *m = {p, RunEnd(p + 1), kNone, kNone};
       return true;
     }
     std::size_t k = 0;
